@@ -1,0 +1,57 @@
+#include "startup.h"
+
+#include "callbacks.h"
+#include "message_pane.h"
+#include "store.h"
+#include "widgets.h"
+
+#include <Xm/RepType.h>
+#include <Xm/Xm.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+XtAppContext app_context;
+Display *display;
+int db_gas_mix_value = 30;
+int db_gas_pressure_value = 100;
+
+void startup(int &argc, char **argv)
+{
+    XtSetLanguageProc(nullptr, nullptr, nullptr);
+    XtToolkitInitialize();
+    app_context = XtCreateApplicationContext();
+    display = XtOpenDisplay(app_context, nullptr, argv[0], "param-config", nullptr, 0, &argc, argv);
+    if (!display) {
+        std::printf("%s: can't open display, exiting...\n", argv[0]);
+        std::exit(-1);
+    }
+    XmRepTypeInstallTearOffModelConverter();
+
+    create_db_dummy_f(display, argv[0], argc, argv);
+    create_db_help_f(db_dummy_f);
+    create_db_gas_mix_f(db_dummy_f);
+
+    // The connect's own result is not examined: a connection that could not
+    // be made fails the select below.
+    store_connect();
+    store_select_gas(db_gas_mix_value, db_gas_pressure_value);
+    long select_code = store_sqlcode();
+    db_check();
+    XtVaSetValues(db_gas_mix_i, XmNvalue, db_gas_mix_value, nullptr);
+    XtVaSetValues(db_gas_pressure_i, XmNvalue, db_gas_pressure_value, nullptr);
+    if (select_code < 0) {
+        std::printf("Database could not be opened\n");
+        std::exit(1);
+    }
+    db_init();
+
+    XtRealizeWidget(db_dummy_f);
+}
+
+int run_event_loop()
+{
+    XtAppMainLoop(app_context);
+    store_disconnect();
+    return 0;
+}
