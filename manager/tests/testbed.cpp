@@ -183,23 +183,14 @@ bool viewable(Widget w)
     return XGetWindowAttributes(display, XtWindow(w), &attributes) && attributes.map_state == IsViewable;
 }
 
-void with_program(const std::function<void()> &body, const std::string &cwd)
+void in_child(const std::function<void()> &body)
 {
     std::fflush(stdout);
     std::fflush(stderr);
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
-            _exit(3);
-        char arg0[] = "param-config";
-        char *argv[] = {arg0, nullptr};
-        int argc = 1;
-        startup(argc, argv);
-        if (pump_until([] { return viewable(db_dummy_f); }, 20000))
-            body();
-        else
-            ADD_FAILURE() << "the main window was never mapped";
+        body();
         std::fflush(stdout);
         std::fflush(stderr);
         _exit(::testing::Test::HasFailure() ? 1 : 0);
@@ -208,6 +199,19 @@ void with_program(const std::function<void()> &body, const std::string &cwd)
     ASSERT_NE(status, -1) << "the program did not end in time";
     EXPECT_TRUE(WIFEXITED(status)) << "the program was ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the program's checks failed (see above)";
+}
+
+void with_program(const std::function<void()> &body, const std::string &cwd)
+{
+    in_child([&] {
+        ASSERT_TRUE(cwd.empty() || chdir(cwd.c_str()) == 0) << cwd;
+        char arg0[] = "param-config";
+        char *argv[] = {arg0, nullptr};
+        int argc = 1;
+        startup(argc, argv);
+        ASSERT_TRUE(pump_until([] { return viewable(db_dummy_f); }, 20000)) << "the main window was never mapped";
+        body();
+    });
 }
 
 Outcome run_binary(const std::vector<std::string> &args, const std::vector<std::pair<std::string, std::string>> &env,
@@ -345,10 +349,20 @@ std::string label(Widget w)
     XtVaGetValues(w, XmNlabelString, &xs, nullptr);
     if (!xs)
         return {};
+    // Separators come out as line feeds only through a parse table.
+    XmString separator = XmStringSeparatorCreate();
+    Arg args[4];
+    XtSetArg(args[0], XmNincludeStatus, XmINSERT);
+    XtSetArg(args[1], XmNpattern, const_cast<char *>("\n"));
+    XtSetArg(args[2], XmNpatternType, XmCHARSET_TEXT);
+    XtSetArg(args[3], XmNsubstitute, separator);
+    XmParseMapping table[1] = {XmParseMappingCreate(args, 4)};
     char *s = static_cast<char *>(
-        XmStringUnparse(xs, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0, XmOUTPUT_ALL));
+        XmStringUnparse(xs, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, table, 1, XmOUTPUT_ALL));
     std::string out = s ? s : "";
     XtFree(s);
+    XmParseMappingFree(table[0]);
+    XmStringFree(separator);
     XmStringFree(xs);
     return out;
 }

@@ -57,6 +57,10 @@ private:
 
 // ---- The program ----
 
+// Forks and runs `body` in the child, which ends with status 0 only if no
+// assertion failed there; the calling test fails otherwise.
+void in_child(const std::function<void()> &body);
+
 // Forks; the child changes to `cwd` (if given), runs the program's real
 // start-up with argv[0] "param-config", processes events until the main
 // window is mapped, runs `body` and ends with status 0 only if no
