@@ -3,7 +3,7 @@
 # made for this run (tables only; each test loads its own rows) and an empty
 # /home/Kelvaron/graph. Exits with ctest's status.
 set -u
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 source scripts/testbed.sh
 
 trap testbed_stop EXIT

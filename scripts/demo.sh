@@ -4,7 +4,7 @@
 # program runs on it until closed. Without one, it runs on a private Xvfb and a
 # screenshot is saved to build/demo-screenshot.png.
 set -u -o pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 source scripts/testbed.sh
 
 trap testbed_stop EXIT
@@ -49,7 +49,8 @@ pid=$!
 testbed_track_pid "$pid"
 
 window=
-for ((i = 0; i < 200; i++)); do
+deadline=$((SECONDS + 20))
+while ((SECONDS < deadline)); do
     window=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1)
     [[ -n $window ]] && break
     if ! testbed__alive "$pid"; then
