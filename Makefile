@@ -22,3 +22,20 @@ check: all
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# Installation: make install [PREFIX=/usr/local] [DESTDIR=/staging/root].
+# CMake's install manifest lists the installed files without DESTDIR; the
+# full paths are kept in $(BUILD_DIR)/installed-files.txt, and make uninstall
+# removes exactly those files again.
+PREFIX = /usr/local
+DESTDIR =
+
+.PHONY: install uninstall
+
+install: all
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+	awk -v root="$(if $(DESTDIR),$(abspath $(DESTDIR)))" '{ print root $$0 }' \
+		$(BUILD_DIR)/install_manifest.txt >$(BUILD_DIR)/installed-files.txt
+
+uninstall:
+	bash scripts/uninstall.sh $(BUILD_DIR)/installed-files.txt
