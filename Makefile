@@ -17,7 +17,7 @@ all:
 demo: all
 	bash scripts/demo.sh
 
-check: all
+check: all deb
 	bash scripts/check.sh
 
 clean:
@@ -39,3 +39,9 @@ install: all
 
 uninstall:
 	bash scripts/uninstall.sh $(BUILD_DIR)/installed-files.txt
+
+# The Debian package, build/deb/param-config_VERSION_ARCH.deb (debhelper).
+.PHONY: deb
+
+deb: all
+	cmake --build $(BUILD_DIR) --target deb
