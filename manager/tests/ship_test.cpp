@@ -327,6 +327,10 @@ TEST(Install, DestdirTreeDesktopEntryHelpAndUninstall)
     InstallRecordAside aside;
     const std::string prefix = "/opt/site-tools";
     const std::string root = stage.path();
+    // Someone else's file in a shared directory: uninstall must leave it.
+    const std::string other = prefix.substr(1) + "/bin/other-tool";
+    fs::create_directories(root + "/" + prefix + "/bin");
+    write_file(root + "/" + other, "#!/bin/sh\n");
 
     Shell install = shell("make -C " + quoted(source_dir) + " install BUILD_DIR=" + quoted(build_dir) +
                             " PREFIX=" + prefix + " DESTDIR=" + quoted(root),
@@ -340,7 +344,7 @@ TEST(Install, DestdirTreeDesktopEntryHelpAndUninstall)
         {p + "share/param-config/db/schema.sql", "db/schema.sql"},
         {p + "share/param-config/db/role.sql", "db/role.sql"},
     };
-    std::set<std::string> expected = {p + "bin/param-config", p + "share/applications/param-config.desktop"};
+    std::set<std::string> expected = {p + "bin/param-config", p + "share/applications/param-config.desktop", other};
     for (const auto &[installed, source] : shipped) {
         expected.insert(installed);
         EXPECT_EQ(read_file(root + "/" + installed), read_file(source_dir + "/" + source)) << installed;
@@ -361,7 +365,7 @@ TEST(Install, DestdirTreeDesktopEntryHelpAndUninstall)
 
     Shell uninstall = shell("make -C " + quoted(source_dir) + " uninstall BUILD_DIR=" + quoted(build_dir));
     EXPECT_EQ(uninstall.status, 0) << uninstall.out;
-    EXPECT_EQ(files_below(root), std::set<std::string>{});
+    EXPECT_EQ(files_below(root), std::set<std::string>{other});
     EXPECT_FALSE(exists(root + "/" + p + "share/param-config"));
 }
 
@@ -369,6 +373,7 @@ TEST(Install, DestdirTreeDesktopEntryHelpAndUninstall)
 // that name installed before is a user's, and is left alone.
 TEST(DebianPackage, InstallsRunsAndPurges)
 {
+    ASSERT_EQ(geteuid(), 0u) << "installing a package needs root";
     Shell known = shell("dpkg-query -W -f='${db:Status-Abbrev}' param-config");
     ASSERT_NE(known.status, 0) << "a param-config package is already known to dpkg on this machine ("
                                << known.out << "); remove it with 'dpkg --purge param-config' to run this test";
