@@ -121,7 +121,7 @@ DROP TRIGGER IF EXISTS append_only_truncate ON audit.trail;
 CREATE TRIGGER append_only_truncate BEFORE TRUNCATE ON audit.trail
     FOR EACH STATEMENT EXECUTE FUNCTION audit.refuse_change();
 
--- What changed this week (since Monday 00:00, server time zone), and by whom.
+-- What changed this week (since Monday 00:00, the session's time zone), and by whom.
 CREATE OR REPLACE VIEW audit.changes_this_week AS
     SELECT changed_at, db_user, application, client_addr, table_name, operation,
            row_key, column_name, old_value, new_value
