@@ -35,16 +35,31 @@ void db_list_btn(Widget, XtPointer, XtPointer)
     store_list_close();
 }
 
-void db_add_btn(Widget, XtPointer, XtPointer)
+namespace {
+
+// Reads the name field and counts the operators of that name. An empty
+// field is refused (null is returned). Should the count itself fail, the
+// name counts as not present.
+XtString counted_name(int &nof_found)
 {
     XtString op_name = get_text(db_opname_i);
     if (is_empty(op_name)) {
         db_print_msg("No operator entered.\n", nullptr);
-        return;
+        return nullptr;
     }
-    // Should the count itself fail, the name counts as not present.
-    int nof_found = 0;
+    nof_found = 0;
     store_count_operator(op_name.get(), nof_found);
+    return op_name;
+}
+
+} // namespace
+
+void db_add_btn(Widget, XtPointer, XtPointer)
+{
+    int nof_found = 0;
+    XtString op_name = counted_name(nof_found);
+    if (!op_name)
+        return;
     if (nof_found != 0) {
         db_print_msg("Operator %s already exists.\n", op_name.get());
         db_print_msg("To change password, remove and add again.\n", nullptr);
@@ -70,14 +85,10 @@ void db_add_btn(Widget, XtPointer, XtPointer)
 
 void db_remove_btn(Widget, XtPointer, XtPointer)
 {
-    XtString op_name = get_text(db_opname_i);
-    if (is_empty(op_name)) {
-        db_print_msg("No operator entered.\n", nullptr);
-        return;
-    }
-    // Should the count itself fail, the name counts as not present.
     int nof_found = 0;
-    store_count_operator(op_name.get(), nof_found);
+    XtString op_name = counted_name(nof_found);
+    if (!op_name)
+        return;
     if (nof_found == 0) {
         db_print_msg("Operator %s was not found.\n", op_name.get());
     } else {
