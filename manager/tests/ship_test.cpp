@@ -343,6 +343,7 @@ TEST(Install, DestdirTreeDesktopEntryHelpAndUninstall)
         {p + "share/man/man1/param-config.1", "doc/param-config.1"},
         {p + "share/param-config/db/schema.sql", "db/schema.sql"},
         {p + "share/param-config/db/role.sql", "db/role.sql"},
+        {p + "share/param-config/db/audit.sql", "db/audit.sql"},
     };
     std::set<std::string> expected = {p + "bin/param-config", p + "share/applications/param-config.desktop", other};
     for (const auto &[installed, source] : shipped) {
@@ -397,7 +398,8 @@ TEST(DebianPackage, InstallsRunsAndPurges)
 
     for (const char *path : {"/usr/bin/param-config", "/usr/share/param-config/helpfiles/param-config.hlp",
                              "/usr/share/man/man1/param-config.1.gz", "/usr/share/applications/param-config.desktop",
-                             "/usr/share/param-config/db/schema.sql", "/usr/share/param-config/db/role.sql"})
+                             "/usr/share/param-config/db/schema.sql", "/usr/share/param-config/db/role.sql",
+                             "/usr/share/param-config/db/audit.sql"})
         EXPECT_TRUE(exists(path)) << path;
 
     // Every library the binary links against comes from a package it
