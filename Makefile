@@ -45,3 +45,8 @@ sanitize: all
 # libFuzzer on the graph definition rewrite, about a minute (FUZZ_SECONDS).
 fuzz:
 	bash scripts/fuzz.sh
+
+# Figures beside their floors, measured in one run (about two minutes).
+bench: all
+	cmake --build $(BUILD_DIR) -j2 --target param_config_bench
+	bash scripts/bench.sh
