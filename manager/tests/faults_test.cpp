@@ -193,9 +193,9 @@ TEST(Faults, GraphDirectoryMissingOrReadOnly)
             {"read-only",
              [] {
                  ASSERT_EQ(unshare(CLONE_NEWNS), 0) << "a mount namespace needs CAP_SYS_ADMIN";
-                 ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
-                 ASSERT_EQ(mount(graph_dir, graph_dir, nullptr, MS_BIND, nullptr), 0);
-                 ASSERT_EQ(mount(nullptr, graph_dir, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+                 ASSERT_EQ(mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr), 0);
+                 ASSERT_EQ(mount(graph_dir, graph_dir, "none", MS_BIND, nullptr), 0);
+                 ASSERT_EQ(mount("none", graph_dir, "none", MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
              },
              [] { umount2(graph_dir, 0); }, true},
         };
