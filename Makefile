@@ -45,3 +45,31 @@ uninstall:
 
 deb: all
 	cmake --build $(BUILD_DIR) --target deb
+
+# ------------------------------------------------------------ proof under stress
+# Each runs on its own test bed (Xvfb, twm, a private cluster, the scratch
+# graph directory), like check.
+
+.PHONY: memcheck sanitize fuzz bench
+
+# The test suite under valgrind memcheck (a few minutes).
+memcheck: all
+	bash scripts/memcheck.sh
+
+# The test suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+SANITIZE_DIR := $(BUILD_DIR)/sanitize
+SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+sanitize: all
+	@test -f $(SANITIZE_DIR)/Makefile -o -f $(SANITIZE_DIR)/build.ninja || \
+		cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)"
+	cmake --build $(SANITIZE_DIR) -j2
+	bash scripts/sanitize.sh
+
+# libFuzzer on the graph definition rewrite, about a minute (FUZZ_SECONDS).
+fuzz:
+	bash scripts/fuzz.sh
+
+# Figures beside their floors, measured in one run (about two minutes).
+bench: all
+	cmake --build $(BUILD_DIR) -j2 --target param_config_bench
+	bash scripts/bench.sh

@@ -46,7 +46,10 @@ void write_pair(std::FILE *out, std::string_view key, std::string_view value)
 {
     std::fwrite(key.data(), 1, key.size(), out);
     std::fputc('\t', out);
-    std::fwrite(value.data(), 1, value.size(), out);
+    // An empty view may carry a null pointer, which fwrite must not get
+    // even for no bytes.
+    if (!value.empty())
+        std::fwrite(value.data(), 1, value.size(), out);
     std::fputc('\n', out);
 }
 
