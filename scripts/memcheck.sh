@@ -39,11 +39,14 @@ skip='*/sh,*/bash,*/runuser,*/initdb,*/pg_ctl,*/postgres,*/psql,*/createdb'
 # created the file. Both run in make check and make sanitize.
 excluded=Startup.NoDisplayNamesTheProgramAsCalledAndExits255
 excluded+=:Units.FileFailuresAreReportedAndTheDatabaseChangeStands
+# The packaging tests run make, cmake, dpkg and man, not the program's
+# memory behaviour, which the other tests cover.
+excluded+=:Install.*:DebianPackage.*:ManPage.*
 start=$SECONDS
 valgrind --trace-children=yes --trace-children-skip="$skip" \
     --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect \
     --errors-for-leak-kinds=definite,indirect --num-callers=30 \
-    --suppressions=scripts/valgrind.supp --log-file="$logs/%p.log" \
+    --suppressions="$PWD/scripts/valgrind.supp" --log-file="$logs/%p.log" \
     "$tests" --gtest_brief=1 --gtest_filter="-$excluded"
 status=$?
 
