@@ -2,71 +2,49 @@
 // menu-bar buttons with real input under the window manager.
 #include "testbed.h"
 
-#include "startup.h"
 #include "store.h"
-#include "widgets.h"
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <Xm/Scale.h>
-#include <Xm/Text.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
-#include <string>
-#include <vector>
 
 using namespace testbed;
+using GasDialog = StandardRow;
+using HelpDialog = StandardRow;
 
 namespace {
-
-class GasDialog : public ::testing::Test {
-protected:
-    void SetUp() override { reset_database(); }
-};
-
-using HelpDialog = GasDialog;
 
 // The window manager's frame of a window: its ancestor just below the root.
 Window frame_of(Window w)
 {
-    for (;;) {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(display, w, &root, &parent, &children, &count))
-            return 0;
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    while (XQueryTree(display, w, &root, &parent, &children, &count)) {
         XFree(children);
         if (parent == root)
             return w;
         w = parent;
     }
+    return 0;
 }
 
 // Whether `upper`'s frame is stacked above `lower`'s among the root's
 // children (which XQueryTree lists bottom to top).
 bool stacked_above(Window upper, Window lower)
 {
-    Window a = frame_of(upper), b = frame_of(lower);
     Window root = 0, parent = 0, *children = nullptr;
     unsigned int count = 0;
     XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-    int ia = -1, ib = -1;
-    for (unsigned int i = 0; i < count; ++i) {
-        ia = children[i] == a ? static_cast<int>(i) : ia;
-        ib = children[i] == b ? static_cast<int>(i) : ib;
-    }
+    Window *end = children + count, *a = std::find(children, end, frame_of(upper)),
+           *b = std::find(children, end, frame_of(lower));
     XFree(children);
-    return ia >= 0 && ib >= 0 && ia > ib;
-}
-
-std::string window_title(Widget shell)
-{
-    char *name = nullptr;
-    std::string out = XFetchName(display, XtWindow(shell), &name) && name ? name : "<none>";
-    XFree(name);
-    return out;
+    return a != end && b != end && a > b;
 }
 
 // Holds button 1 near the right end of a slider's trough (inside its
@@ -74,12 +52,10 @@ std::string window_title(Widget shell)
 void drag_to_right_end(Widget scale)
 {
     Widget bar = XtNameToWidget(scale, "Scrollbar");
-    ASSERT_NE(bar, nullptr);
-    Dimension width = 0, height = 0;
-    XtVaGetValues(bar, XmNwidth, &width, XmNheight, &height, nullptr);
     int x = 0, y = 0;
     Window child;
-    XTranslateCoordinates(display, XtWindow(bar), DefaultRootWindow(display), width - 8, height / 2, &x, &y, &child);
+    XTranslateCoordinates(display, XtWindow(bar), DefaultRootWindow(display), resource<Dimension>(bar, XmNwidth) - 8,
+                          resource<Dimension>(bar, XmNheight) / 2, &x, &y, &child);
     XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
     XTestFakeButtonEvent(display, 1, True, CurrentTime);
     pump(2000);
@@ -94,74 +70,49 @@ void open_gas_dialog()
 
 } // namespace
 
-// Save writes both sliders back as they stand (the outside change is
-// overwritten), finds nothing to update in an empty table, and reports a
-// refused update with its code.
+// Both sliders show tenths. Save writes them back as they stand (the
+// outside change is overwritten), finds nothing to update in an empty
+// table, and reports a refused update with its code; the dialog stays.
 TEST_F(GasDialog, SaveWritesTheSlidersAsShown)
 {
-    struct Case {
-        const char *name;
-        const char *before_start;
-        int mix, pressure;
-        bool refuse;
-        std::vector<std::vector<std::string>> stored_after;
-    };
-    const Case cases[] = {
-        {"stored row", "", 35, 80, false, {{"35", "80"}}},
-        {"empty table", "delete from parameters", 30, 100, false, {}},
-        {"refused update", "", 35, 80, true, {{"11", "12"}}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    // Before the start, whether the update is refused, the sliders shown
+    // and the row stored afterwards.
+    for (const auto &[before, refuse, mix, pressure, stored_after] :
+         {std::tuple<const char *, bool, int, int, Table>{"update parameters set gas_value = 35", false, 35, 80, {{"35", "80"}}},
+          {"delete from parameters", false, 30, 100, {}},
+          {"update parameters set gas_value = 35", true, 44, 80, {{"11", "12"}}}}) {
+        SCOPED_TRACE(std::string(before) + (refuse ? ", refused" : ""));
         reset_database();
-        if (*c.before_start)
-            sql(c.before_start);
-        with_program([&c] {
-            EXPECT_EQ(scale_value(db_gas_mix_i), c.mix);
-            EXPECT_EQ(scale_value(db_gas_pressure_i), c.pressure);
-            for (Widget scale : {db_gas_mix_i, db_gas_pressure_i}) {
-                short points = 0;
-                XtVaGetValues(scale, XmNdecimalPoints, &points, nullptr);
-                EXPECT_EQ(points, 1) << XtName(scale);
-            }
+        sql(before);
+        with_program([&] {
+            for (Widget scale : {db_gas_mix_i, db_gas_pressure_i})
+                EXPECT_EQ(resource<short>(scale, XmNdecimalPoints), 1) << XtName(scale);
             open_gas_dialog();
             sql("update parameters set gas_value = 11, gas_pressure = 12");
-            if (c.refuse) {
-                XmScaleSetValue(db_gas_mix_i, 44);
+            if (refuse) {
+                XmScaleSetValue(db_gas_mix_i, 44); // the refused save still takes the slider's value
                 sql("alter table parameters rename to parameters_away");
             }
             click(db_gas_mix_save_b);
             long code = store_sqlcode();
-            if (c.refuse) {
+            if (refuse)
                 sql("alter table parameters_away rename to parameters");
-                EXPECT_LT(code, 0);
-                EXPECT_EQ(text(db_msg_t), "Database problem " + std::to_string(code) + "\n");
-                EXPECT_EQ(scale_value(db_gas_mix_i), 44);
-                EXPECT_EQ(db_gas_mix_value, 44);
-            } else {
-                EXPECT_EQ(text(db_msg_t), "");
-            }
-            EXPECT_EQ(rows("select gas_value, gas_pressure from parameters"), c.stored_after);
+            EXPECT_EQ(text(db_msg_t), refuse ? "Database problem " + std::to_string(code) + "\n" : "");
+            EXPECT_EQ(code < 0, refuse) << code;
+            EXPECT_EQ(std::vector({scale_value(db_gas_mix_i), db_gas_mix_value, scale_value(db_gas_pressure_i),
+                                   db_gas_pressure_value}), std::vector({mix, mix, pressure, pressure}));
+            EXPECT_EQ(rows("select gas_value, gas_pressure from parameters"), stored_after);
             EXPECT_TRUE(viewable(db_gas_mix_f)) << "saving must leave the dialog open";
         });
     }
 }
 
-TEST_F(GasDialog, SlidersDraggedToTheirRightEndsStoreTheMaxima)
-{
-    with_program([] {
-        open_gas_dialog();
-        drag_to_right_end(db_gas_mix_i);
-        drag_to_right_end(db_gas_pressure_i);
-        click(db_gas_mix_save_b);
-        EXPECT_EQ(rows("select gas_value, gas_pressure from parameters"),
-                  (std::vector<std::vector<std::string>>{{"50", "100"}}));
-    });
-}
-
 // Pressed while open, the button raises the dialog over a window that
-// covers it, and neither reloads nor saves the sliders.
-TEST_F(GasDialog, ButtonRaisesTheOpenDialogAndChangesNoValue)
+// covers it, and neither reloads nor saves the sliders. Closing only hides
+// the dialog: reopened, it shows the unsaved slider position while the
+// database keeps the old value. Dragged to their right ends, the sliders
+// then save their maxima.
+TEST_F(GasDialog, ButtonRaisesTheOpenDialogAndClosingKeepsTheSliders)
 {
     with_program([] {
         open_gas_dialog();
@@ -179,26 +130,15 @@ TEST_F(GasDialog, ButtonRaisesTheOpenDialogAndChangesNoValue)
         XMapWindow(other, cover);
         XSync(other, False);
         EXPECT_TRUE(pump_until([&] { return stacked_above(cover, dialog); })) << "the cover never got on top";
-
         XmScaleSetValue(db_gas_mix_i, 42);
         sql("update parameters set gas_value = 11");
         click(db_gas_mix_b);
         EXPECT_TRUE(pump_until([&] { return stacked_above(dialog, cover); })) << "the dialog was not raised";
-        EXPECT_TRUE(viewable(db_gas_mix_f));
-        EXPECT_EQ(scale_value(db_gas_mix_i), 42);
-        EXPECT_EQ(scale_value(db_gas_pressure_i), 80);
-        EXPECT_EQ(value("select gas_value from parameters"), "11");
-        EXPECT_EQ(text(db_msg_t), "");
         XCloseDisplay(other);
-    });
-}
+        EXPECT_TRUE(viewable(db_gas_mix_f));
+        EXPECT_EQ(std::pair(scale_value(db_gas_mix_i), scale_value(db_gas_pressure_i)), std::pair(42, 80));
+        EXPECT_EQ(value("select gas_value from parameters") + "|" + text(db_msg_t), "11|");
 
-// Closing only hides the dialog: reopened, it shows the unsaved slider
-// position while the database keeps the old value.
-TEST_F(GasDialog, ClosedThroughTheWindowManagerItReopensAsLeft)
-{
-    with_program([] {
-        open_gas_dialog();
         drag_to_right_end(db_gas_mix_i);
         ASSERT_EQ(scale_value(db_gas_mix_i), 50);
         move_to(db_gas_mix_form);
@@ -206,7 +146,10 @@ TEST_F(GasDialog, ClosedThroughTheWindowManagerItReopensAsLeft)
         ASSERT_TRUE(pump_until([] { return !viewable(db_gas_mix_f); })) << "the window manager did not close it";
         open_gas_dialog();
         EXPECT_EQ(scale_value(db_gas_mix_i), 50);
-        EXPECT_EQ(value("select gas_value from parameters"), "35");
+        EXPECT_EQ(value("select gas_value from parameters"), "11");
+        drag_to_right_end(db_gas_pressure_i);
+        click(db_gas_mix_save_b);
+        EXPECT_EQ(rows("select gas_value, gas_pressure from parameters"), (Table{{"50", "100"}}));
     });
 }
 
@@ -215,51 +158,42 @@ TEST_F(GasDialog, ClosedThroughTheWindowManagerItReopensAsLeft)
 TEST_F(GasDialog, DialogsAreBuiltLikeTheMainWindow)
 {
     TempDir dir;
-    std::string resources = dir.path() + "/resources";
-    write_file(resources, "*label15.foreground: #ff0000\n*db_help_fr.background: #ff0000\n"
-                          "*db_gas_mix_m.foreground: #ff0000\n*db_help_t.background: #ff0000\n");
-    setenv("XENVIRONMENT", resources.c_str(), 1);
+    write_file(dir.path() + "/resources", "*label15.foreground: #ff0000\n*db_help_fr.background: #ff0000\n"
+                                          "*db_gas_mix_m.foreground: #ff0000\n*db_help_t.background: #ff0000\n");
+    setenv("XENVIRONMENT", (dir.path() + "/resources").c_str(), 1);
     with_program([] {
         const char *panel = "#babac2c2d9d9", *menu = "#8d8d9c9cc5c5", *entry = "#f0f0f1f1f6f6",
                    *black = "#000000000000", *red = "#ff0000";
         Widget form = db_gas_mix_form;
-        struct Row {
-            Widget w;
-            const char *resource, *colour;
-        } table[] = {
-            {form, XmNforeground, black},
-            {form, XmNbackground, panel},
-            {db_gas_mix_m, XmNforeground, black},
-            {db_gas_mix_m, XmNbackground, panel},
-            {db_gas_mix_i, XmNforeground, black},
-            {db_gas_mix_i, XmNbackground, panel},
-            {XtNameToWidget(form, "separator1"), XmNforeground, menu},
-            {XtNameToWidget(form, "separator1"), XmNbackground, panel},
-            {XtNameToWidget(form, "separator2"), XmNforeground, menu},
-            {XtNameToWidget(form, "separator2"), XmNbackground, panel},
-            {db_gas_pressure_m, XmNforeground, black},
-            {db_gas_pressure_i, XmNbackground, panel},
-            {db_gas_mix_save_b, XmNforeground, black},
-            {db_gas_mix_save_b, XmNbackground, menu},
-            {XtNameToWidget(form, "label15"), XmNbackground, panel},
-            {XtNameToWidget(form, "label15"), XmNforeground, red},
-            {db_help_fr, XmNbackground, red},
-            {db_help_t, XmNforeground, black},
-            {db_help_t, XmNbackground, entry},
-            {XtParent(db_help_t), XmNforeground, black},
-            {XtParent(db_help_t), XmNbackground, panel},
-        };
-        for (const Row &r : table) {
-            ASSERT_NE(r.w, nullptr);
-            EXPECT_EQ(pixel_of(r.w, r.resource), colour_pixel(r.colour)) << XtName(r.w) << " " << r.resource;
+        // Foreground and background; null: not checked.
+        for (auto [w, fg, bg] : {std::tuple{form, black, panel},
+            {db_gas_mix_m, black, panel},
+            {db_gas_mix_i, black, panel},
+            {XtNameToWidget(form, "separator1"), menu, panel},
+            {XtNameToWidget(form, "separator2"), menu, panel},
+            {db_gas_pressure_m, black, panel},
+            {db_gas_pressure_i, black, panel},
+            {db_gas_mix_save_b, black, menu},
+            {XtNameToWidget(form, "label15"), red, panel},
+            {db_help_fr, nullptr, red},
+            {db_help_t, black, entry},
+            {XtParent(db_help_t), black, panel}}) {
+            ASSERT_NE(w, nullptr);
+            for (auto [resource, colour] : {std::pair{XmNforeground, fg}, {XmNbackground, bg}})
+                if (colour) {
+                    EXPECT_EQ(pixel_of(w, resource), colour_pixel(colour)) << XtName(w) << " " << resource;
+                }
         }
-        EXPECT_STREQ(XtName(db_gas_pressure_m), "Gas pressure");
-        EXPECT_EQ(label(db_gas_pressure_m), "F2+He gas pressure[bar]");
+        EXPECT_EQ(std::string(XtName(db_gas_pressure_m)) + "|" + label(db_gas_pressure_m),
+                  "Gas pressure|F2+He gas pressure[bar]");
         open_gas_dialog();
         click(db_help_b);
         ASSERT_TRUE(pump_until([] { return viewable(db_help_f); }));
-        EXPECT_EQ(window_title(db_gas_mix_f), " ");
-        EXPECT_EQ(window_title(db_help_f), "Parameter configuration help");
+        for (auto [shell, title] : {std::pair{db_gas_mix_f, " "}, {db_help_f, "Parameter configuration help"}}) {
+            char *name = nullptr;
+            EXPECT_TRUE(XFetchName(display, XtWindow(shell), &name) && name == std::string(title)) << name;
+            XFree(name);
+        }
     });
     unsetenv("XENVIRONMENT");
 }
@@ -279,39 +213,31 @@ TEST_F(HelpDialog, EveryPressReloadsTheFile)
             release();
             ASSERT_TRUE(pump_until([] { return viewable(db_help_f); })) << "no help dialog after a failed load";
             EXPECT_EQ(text(db_help_t), "");
-
             std::filesystem::create_directory(dir.path() + "/helpfiles");
-            struct Case {
-                const char *name;
-                bool present;
-                std::string content;
-                bool type_first;
-                std::string shown, message;
-            } cases[] = {
-                {"final newline", true, "abc\n", false, "abc", ""},
-                {"no final newline", true, "abc", false, "ab", ""},
-                {"empty file", true, "", false, "ab", "Help file is empty\n"},
-                {"one byte", true, "x", false, "", ""},
-                {"NUL inside", true, std::string("ab\0cd\n", 6), false, "ab", ""},
-                {"typed text", true, "two\nlines\n", true, "two\nlines", ""},
-                {"file gone", false, "", false, "two\nlines", "Help file could not be opened\n"},
-            };
-            for (const Case &c : cases) {
-                SCOPED_TRACE(c.name);
+            // The file ("<none>": no file), text typed before the press, what
+            // the dialog then shows and the message it adds.
+            for (const auto &[content, typed, shown, message] :
+                 {std::tuple<std::string, bool, std::string, std::string>{"abc\n", false, "abc", ""},
+                  {"abc", false, "ab", ""},
+                  {"", false, "ab", "Help file is empty\n"},
+                  {"x", false, "", ""},
+                  {std::string("ab\0cd\n", 6), false, "ab", ""},
+                  {"two\nlines\n", true, "two\nlines", ""},
+                  {"<none>", false, "two\nlines", "Help file could not be opened\n"}}) {
+                SCOPED_TRACE(content);
                 std::filesystem::remove(file);
-                if (c.present)
-                    write_file(file, c.content);
-                if (c.type_first) {
+                if (content != "<none>")
+                    write_file(file, content);
+                if (typed) {
                     type(db_help_t, "zz");
                     EXPECT_NE(text(db_help_t).find("zz"), std::string::npos) << "the help pane refused typing";
                 }
-                std::string before = text(db_msg_t);
+                const std::string before = text(db_msg_t);
                 click(db_help_b);
-                EXPECT_EQ(text(db_help_t), c.shown);
-                EXPECT_EQ(text(db_msg_t).substr(before.size()), c.message);
+                EXPECT_EQ(text(db_help_t), shown);
+                EXPECT_EQ(text(db_msg_t), before + message);
                 EXPECT_TRUE(viewable(db_help_f));
             }
-
             move_to(db_help_t);
             key(XK_F12);
             EXPECT_TRUE(pump_until([] { return !viewable(db_help_f); })) << "the window manager did not close it";
@@ -329,10 +255,8 @@ TEST_F(HelpDialog, ShippedHelpFile)
     ASSERT_FALSE(shipped.empty());
     EXPECT_EQ(shipped.back(), '\n');
     std::istringstream lines(shipped);
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_LT(line.size(), 80u) << line;
-        EXPECT_EQ(line.find('\t'), std::string::npos) << line;
-    }
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.size() < 80 && line.find('\t') == std::string::npos) << line;
     for (const char *message :
          {"No operator entered.", "already exists.", "To change password, remove and add again.",
           "No password entered.", "Maximum number of characters is 5.", "Password is impossible to write in cipher.",
@@ -344,8 +268,7 @@ TEST_F(HelpDialog, ShippedHelpFile)
         [&] {
             click(db_help_b);
             ASSERT_TRUE(pump_until([] { return viewable(db_help_f); }));
-            EXPECT_EQ(text(db_help_t), shipped.substr(0, shipped.size() - 1));
-            EXPECT_EQ(text(db_msg_t), "");
+            EXPECT_EQ(text(db_help_t) + "|" + text(db_msg_t), shipped.substr(0, shipped.size() - 1) + "|");
         },
         PROJECT_SOURCE_DIR);
 }
