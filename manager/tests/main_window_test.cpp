@@ -19,14 +19,14 @@ namespace {
 
 const char *const P = "#babac2c2d9d9", *const M = "#8d8d9c9cc5c5", *const E = "#f0f0f1f1f6f6"; // panel, menu, entry
 
+// The parent by its instance name, the label (null: none), the background
+// colour, whether the foreground is black, and a field's maximum length or
+// a scale's maximum.
 struct Expected {
     Widget *handle;
-    const char *name, *kind;
-    const char *parent;  // instance name of the parent ("" for the shell)
-    const char *label;   // null: none
-    const char *bg;      // background colour; the foreground is black where `fg`
+    const char *name, *kind, *parent, *label, *bg;
     bool fg = true;
-    int limit = 0;       // a field's maximum length, a scale's maximum
+    int limit = 0;
 };
 
 // Every named widget of the main window in creation order.
@@ -97,8 +97,10 @@ const Expected tree[] = {
 
 // Fields hold a fixed number of characters, scales start at 1 and lie
 // horizontally, the panes are read-only, and panels and panes lie where the
-// form puts them.
-TEST_F(MainWindow, EveryWidgetHasItsNameKindParentLabelColoursLimitsAndPlace)
+// form puts them. The menu bar's cascade buttons come in order with their
+// mnemonics (none on the gas mixture button: it keeps a fresh button's
+// default) and pulldowns, Help at the right end.
+TEST_F(MainWindow, WidgetTreeLimitsLayoutAndMenuBar)
 {
     with_program([] {
         EXPECT_EQ(std::string(XtName(db_dummy_f)) + " " + class_name(db_dummy_f), "param-config ApplicationShell");
@@ -138,7 +140,8 @@ TEST_F(MainWindow, EveryWidgetHasItsNameKindParentLabelColoursLimitsAndPlace)
             return std::array{x, y, x + resource<Dimension>(w, XmNwidth) + border,
                               y + resource<Dimension>(w, XmNheight) + border};
         };
-        const int form_w = resource<Dimension>(db_input_f, XmNwidth), form_h = resource<Dimension>(db_input_f, XmNheight);
+        const int form_w = resource<Dimension>(db_input_f, XmNwidth);
+        const int form_h = resource<Dimension>(db_input_f, XmNheight);
         const int save_bottom = box(db_save_frame)[3];
         const std::pair<Widget, std::array<int, 4>> boxes[] = {
             {db_op_frame, {12, 60, 301, 210}},
@@ -149,29 +152,23 @@ TEST_F(MainWindow, EveryWidgetHasItsNameKindParentLabelColoursLimitsAndPlace)
         for (const auto &[w, expected] : boxes)
             EXPECT_EQ(box(w), expected) << XtName(w);
         EXPECT_LE(form_h, 1024); // the whole window fits the screen the tools run on
-    });
-}
 
-TEST_F(MainWindow, MenuBarOrderMnemonicsPulldownsAndHelpAtTheRight)
-{
-    with_program([] {
         Widget bar = XtParent(db_help_b);
         std::vector<Widget> cascades;
         for (Cardinal i = 0; i < resource<Cardinal>(bar, XmNnumChildren); ++i)
             if (Widget child = resource<WidgetList>(bar, XmNchildren)[i]; class_name(child) == "XmCascadeButton")
                 cascades.push_back(child);
-        // The gas mixture button has no mnemonic: it keeps a fresh button's default.
-        KeySym fresh = resource<KeySym>(XmCreateCascadeButton(bar, const_cast<char *>("probe"), nullptr, 0), XmNmnemonic);
+        Widget fresh = XmCreateCascadeButton(bar, const_cast<char *>("probe"), nullptr, 0);
         const std::tuple<Widget, KeySym, Widget> buttons[] = {
             {target_press_unit_sel, XK_T, db_target_press_unit_sel}, {db_vac_press_unit_sel, XK_V, vac_press},
             {db_act_unit_sel, XK_A, activity}, {db_flow_unit_sel, XK_F, flow}, {db_print_sel, XK_p, print},
-            {db_gas_mix_b, fresh, nullptr}, {db_help_b, XK_H, nullptr}};
+            {db_gas_mix_b, resource<KeySym>(fresh, XmNmnemonic), nullptr}, {db_help_b, XK_H, nullptr}};
         ASSERT_EQ(cascades.size(), std::size(buttons));
         for (std::size_t i = 0; i < cascades.size(); ++i) {
             auto [button, mnemonic, pulldown] = buttons[i];
             EXPECT_STREQ(XtName(cascades[i]), XtName(button)) << "place " << i;
-            EXPECT_EQ(resource<KeySym>(button, XmNmnemonic), mnemonic) << XtName(button);
-            EXPECT_EQ(resource<Widget>(button, XmNsubMenuId), pulldown) << XtName(button);
+            EXPECT_EQ(std::pair(resource<KeySym>(button, XmNmnemonic), resource<Widget>(button, XmNsubMenuId)),
+                      std::pair(mnemonic, pulldown)) << XtName(button);
         }
         EXPECT_EQ(resource<Widget>(bar, XmNmenuHelpWidget), db_help_b);
         // Help keeps to the right end when the window grows.
@@ -183,11 +180,29 @@ TEST_F(MainWindow, MenuBarOrderMnemonicsPulldownsAndHelpAtTheRight)
     });
 }
 
-using ColourRule = StandardRow;
-
-TEST_F(ColourRule, AppliesOnlyAboveDepthOneAndOnlyWhenTheColourConverts)
+// The dialog links stay empty until the dialogs are built. The colour rule
+// leaves a monochrome screen's defaults alone, and a colour that does not
+// convert leaves out only that resource.
+TEST(Builder, DialogLinksWaitForTheDialogsAndColoursForDepthAndAKnownName)
 {
-    with_program([] {
+    in_child([] {
+        XtToolkitInitialize();
+        app_context = XtCreateApplicationContext();
+        int argc = 1;
+        char arg0[] = "param-config", *argv[] = {arg0, nullptr};
+        display = XtOpenDisplay(app_context, nullptr, argv[0], "param-config", nullptr, 0, &argc, argv);
+        ASSERT_NE(display, nullptr);
+        create_db_dummy_f(display, argv[0], argc, argv);
+        EXPECT_EQ(std::pair(xd_links[0], xd_links[1]), (std::pair<Widget, Widget>{}));
+        XDmanage_link(db_gas_mix_b, &xd_links[0], nullptr); // does nothing
+        XDmanage_link(db_help_b, nullptr, nullptr);
+        create_db_help_f(db_dummy_f);
+        create_db_gas_mix_f(db_dummy_f);
+        EXPECT_EQ(std::pair(xd_links[0], xd_links[1]), std::pair(db_gas_mix_form, db_help_fr));
+        EXPECT_FALSE(XtIsManaged(db_gas_mix_form));
+        XDmanage_link(db_help_b, &xd_links[1], nullptr);
+        EXPECT_TRUE(XtIsManaged(db_help_fr));
+
         for (const char *colour : {P, M, E, "#000000000000"}) {
             Pixel pixel = 12345;
             EXPECT_FALSE(colour_rule(db_input_f, colour, 1, pixel)) << colour;
@@ -197,40 +212,11 @@ TEST_F(ColourRule, AppliesOnlyAboveDepthOneAndOnlyWhenTheColourConverts)
         }
         Pixel pixel = 12345;
         EXPECT_FALSE(colour_rule(db_input_f, "#no-such-colour", 24, pixel));
-        // A colour that does not convert leaves only that resource out.
         Widget odd = Args().colour(XmNbackground, "#no-such-colour", db_op_p).fg(db_op_p).label("odd").create(
             XmCreateLabel, db_op_p, "odd");
         ASSERT_NE(odd, nullptr);
         EXPECT_EQ(label(odd), "odd");
         EXPECT_NE(pixel_of(odd, XmNbackground), colour_pixel(P));
         EXPECT_EQ(pixel_of(odd, XmNforeground), colour_pixel("#000000000000"));
-        // The mnemonic conversion does not depend on colours at all.
-        Widget bar = XtParent(db_help_b);
-        EXPECT_EQ(resource<KeySym>(Args().mnemonic("T", bar).create(XmCreateCascadeButton, bar, "m"), XmNmnemonic), XK_T);
-    });
-}
-
-TEST(DialogLinks, AreEmptyUntilTheDialogsAreBuilt)
-{
-    in_child([] {
-        XtToolkitInitialize();
-        app_context = XtCreateApplicationContext();
-        int argc = 1;
-        char arg0[] = "param-config";
-        char *argv[] = {arg0, nullptr};
-        display = XtOpenDisplay(app_context, nullptr, argv[0], "param-config", nullptr, 0, &argc, argv);
-        ASSERT_NE(display, nullptr);
-        create_db_dummy_f(display, argv[0], argc, argv);
-        EXPECT_EQ(xd_links[0], nullptr);
-        EXPECT_EQ(xd_links[1], nullptr);
-        XDmanage_link(db_gas_mix_b, &xd_links[0], nullptr); // does nothing
-        XDmanage_link(db_help_b, nullptr, nullptr);
-        create_db_help_f(db_dummy_f);
-        create_db_gas_mix_f(db_dummy_f);
-        EXPECT_EQ(xd_links[0], db_gas_mix_form);
-        EXPECT_EQ(xd_links[1], db_help_fr);
-        EXPECT_FALSE(XtIsManaged(db_gas_mix_form));
-        XDmanage_link(db_help_b, &xd_links[1], nullptr);
-        EXPECT_TRUE(XtIsManaged(db_help_fr));
     });
 }

@@ -53,8 +53,8 @@ Table run(const std::string &statements, bool need_rows)
     Table out(static_cast<std::size_t>(PQntuples(res)));
     for (int i = 0; i < PQntuples(res); ++i)
         for (int j = 0; j < PQnfields(res); ++j)
-            out[i].emplace_back(PQgetisnull(res, i, j) ? "<null>"
-                                                       : std::string(PQgetvalue(res, i, j), PQgetlength(res, i, j)));
+            out[i].push_back(PQgetisnull(res, i, j) ? "<null>"
+                                                    : std::string(PQgetvalue(res, i, j), PQgetlength(res, i, j)));
     PQclear(res);
     PQfinish(conn);
     return out;
@@ -72,22 +72,18 @@ std::string value(const std::string &query)
     return r.empty() || r[0].empty() ? "<none>" : r[0][0];
 }
 
-std::string enciphered(const std::string &clear)
+std::string enciphered(std::string clear)
 {
-    std::string out = clear;
-    for (char &c : out)
+    for (char &c : clear)
         c = static_cast<char>(c ^ 0x0E);
-    return out;
+    return clear;
 }
 
 std::string enciphered_literal(const std::string &clear)
 {
     std::string out = "E'";
-    for (unsigned char c : enciphered(clear)) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02x", c);
-        out += hex;
-    }
+    for (unsigned char c : enciphered(clear))
+        out += std::string("\\x") + "0123456789abcdef"[c >> 4] + "0123456789abcdef"[c & 15];
     return out + "'";
 }
 
@@ -108,9 +104,7 @@ void clean_graph_dir()
 
 void write_file(const std::string &path, const std::string &content)
 {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << content;
-    ASSERT_TRUE(f.good()) << path;
+    ASSERT_TRUE(std::ofstream(path, std::ios::binary) << content) << path;
 }
 
 std::string read_file(const std::string &path)
@@ -124,8 +118,7 @@ bool exists(const std::string &path) { return fs::exists(fs::symlink_status(path
 TempDir::TempDir()
 {
     char templ[] = "/tmp/param-config-test.XXXXXX";
-    if (const char *made = mkdtemp(templ))
-        path_ = made;
+    path_ = mkdtemp(templ) ? templ : "";
 }
 
 TempDir::~TempDir()
@@ -178,8 +171,7 @@ void with_program(const std::function<void()> &body, const std::string &cwd)
 {
     in_child([&] {
         ASSERT_TRUE(cwd.empty() || chdir(cwd.c_str()) == 0) << cwd;
-        char arg0[] = "param-config";
-        char *argv[] = {arg0, nullptr};
+        char arg0[] = "param-config", *argv[] = {arg0, nullptr};
         int argc = 1;
         startup(argc, argv);
         ASSERT_TRUE(pump_until([] { return viewable(db_dummy_f); }, 20000)) << "the main window was never mapped";
@@ -213,11 +205,10 @@ Outcome run_binary(const std::vector<std::string> &args, const std::vector<std::
 
 void move_to(Widget w)
 {
-    Dimension width = 0, height = 0;
-    XtVaGetValues(w, XmNwidth, &width, XmNheight, &height, nullptr);
     int x = 0, y = 0;
     Window child;
-    XTranslateCoordinates(display, XtWindow(w), DefaultRootWindow(display), width / 2, height / 2, &x, &y, &child);
+    XTranslateCoordinates(display, XtWindow(w), DefaultRootWindow(display), resource<Dimension>(w, XmNwidth) / 2,
+                          resource<Dimension>(w, XmNheight) / 2, &x, &y, &child);
     XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
     pump(50);
 }
@@ -286,8 +277,7 @@ int scale_value(Widget w) { return resource<int>(w, XmNvalue); }
 
 std::string label(Widget w)
 {
-    XmString xs = nullptr;
-    XtVaGetValues(w, XmNlabelString, &xs, nullptr);
+    XmString xs = resource<XmString>(w, XmNlabelString);
     if (!xs)
         return {};
     // Separators come out as line feeds only through a parse table.

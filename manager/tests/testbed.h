@@ -33,12 +33,10 @@ std::string value(const std::string &query);
 // code '1', days 365, 90, 31, 180, configuration password "secret".
 void reset_database();
 // Stored bytes of the XOR-0x0E cipher: as they are, and as an SQL literal.
-std::string enciphered(const std::string &clear);
+std::string enciphered(std::string clear);
 std::string enciphered_literal(const std::string &clear);
 // A fixture that starts every test from reset_database().
-struct StandardRow : ::testing::Test {
-    void SetUp() override { reset_database(); }
-};
+struct StandardRow : ::testing::Test { void SetUp() override { reset_database(); } };
 
 // ---- Files ----
 
@@ -78,12 +76,10 @@ void in_child(const std::function<void()> &body);
 void with_program(const std::function<void()> &body, const std::string &cwd = {});
 
 // Runs the built binary with extra environment settings (name, value; a
-// null-like value "<unset>" removes the variable), capturing stdout.
-struct Outcome {
-    int exit_status = -1; // -1: killed or did not end in time
-    std::string out;
-    std::string err;
-};
+// null-like value "<unset>" removes the variable), capturing stdout and
+// stderr. The exit status is -1 when the binary was killed or did not end
+// in time.
+struct Outcome { int exit_status = -1; std::string out, err; };
 Outcome run_binary(const std::vector<std::string> &args,
                    const std::vector<std::pair<std::string, std::string>> &env = {}, int timeout_ms = 20000);
 

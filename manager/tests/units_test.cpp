@@ -14,23 +14,25 @@
 using namespace testbed;
 using Units = StandardRow;
 
-namespace {
-
-const char *const days_query = "select tracer_save_days || ' ' || error_save_days || ' ' || net_save_days || ' ' ||"
-                               " oper_save_days from parameters";
+const std::string days = "tracer_save_days, error_save_days, net_save_days, oper_save_days",
+                  days_query = "select concat_ws(' ', " + days + ") from parameters";
 const std::string both_keys = "PRESSURE_UNITS bar\nFLOW_UNITS  sccm\n";
 
 // Runs the callback registered on the entry, with the entry's own key.
-void activate(Widget entry) { XtCallCallbacks(entry, XmNactivateCallback, nullptr); }
+static void activate(Widget entry) { XtCallCallbacks(entry, XmNactivateCallback, nullptr); }
 
-} // namespace
 
 // Every entry stores its own code in its own column, and only target
 // pressure and flow reach the graph file, keyed by their keyword. The same
 // choice twice leaves the first rewrite, not the supervisor's file, as the
-// backup. Without the row, choices and Save have nothing to change and say
-// nothing; the graph file is rewritten all the same.
-TEST_F(Units, EachEntryStoresItsCodeAndOnlyUnitsOfGraphsReachTheFile)
+// backup. The file is rewritten token by token: pairs keep their order,
+// spacing becomes one tab, other programs' keys keep their values. With an
+// odd token count the last key gets an empty value, or the unit when it is
+// the keyword. Each failing step reports its line, leaves the files as they
+// are at that moment, and the code chosen stays in the database. Without
+// the row, choices and Save have nothing to change and say nothing; the
+// graph file is rewritten all the same.
+TEST_F(Units, MenuEntriesStoreTheirCodesAndRewriteTheGraphFile)
 {
     with_program([] {
         auto def = [](const char *pressure, const char *flow) {
@@ -66,37 +68,15 @@ TEST_F(Units, EachEntryStoresItsCodeAndOnlyUnitsOfGraphsReachTheFile)
             EXPECT_EQ(read_file(graph_def), graph.empty() ? both_keys : graph);
             EXPECT_EQ(exists(graph_save) ? read_file(graph_save) : "<none>", graph.empty() ? "<none>" : both_keys);
         }
-        clean_graph_dir();
         write_file(graph_def, "PRESSURE_UNITS   bar\n");
         activate(db_targ_press_psi);
         activate(db_targ_press_psi);
         EXPECT_EQ(read_file(graph_def) + read_file(graph_save), "PRESSURE_UNITS\tpsi\nPRESSURE_UNITS\tpsi\n");
 
-        sql("delete from parameters");
-        write_file(graph_def, both_keys);
-        choose_from_menu(target_press_unit_sel, db_target_press_unit_sel, db_targ_press_kpa);
-        for (Widget entry : {db_vac_press_torr, db_act_unit_MBq, db_flow_unit_mlm, db_print_OFF})
-            activate(entry);
-        XmScaleSetValue(db_net_save_i, 62);
-        click(db_save_b);
-        EXPECT_EQ(value("select count(*) from parameters"), "0");
-        EXPECT_EQ(read_file(graph_def), "PRESSURE_UNITS\tkPa\nFLOW_UNITS\tmL/min\n");
-        EXPECT_EQ(text(db_msg_t), "");
-    });
-}
-
-// The file is rewritten token by token: pairs keep their order, spacing
-// becomes one tab, other programs' keys keep their values. With an odd
-// token count the last key gets an empty value, or the unit when it is the
-// keyword. Each failing step reports its line, leaves the files as they are
-// at that moment, and the code chosen stays in the database.
-TEST_F(Units, GraphFileRewriteAndItsFailures)
-{
-    with_program([] {
         const std::string k80(80, 'k'), p = "PRESSURE_UNITS", f = "FLOW_UNITS";
         // Before, keyword, unit, after.
         for (const auto &[before, keyword, unit, after] :
-             {std::array<std::string, 4>{"  PRESSURE_UNITS \t bar\r\n\n\vGRID\f on  ", p, "psi", p + "\tpsi\nGRID\ton\n"},
+             {std::array<std::string, 4>{"  " + p + " \t bar\r\n\n\vGRID\f on  ", p, "psi", p + "\tpsi\nGRID\ton\n"},
               {"A 1\nFLOW_UNITS sccm\nB 2\n", f, "mL/min", "A\t1\nFLOW_UNITS\tmL/min\nB\t2\n"},
               {"FLOW_UNITS sccm X y FLOW_UNITS sccm", f, "mL/min", "FLOW_UNITS\tmL/min\nX\ty\nFLOW_UNITS\tmL/min\n"},
               {"pressure_units bar\nPRESSURE_UNITS bar\n", p, "kPa", "pressure_units\tbar\nPRESSURE_UNITS\tkPa\n"},
@@ -154,29 +134,35 @@ TEST_F(Units, GraphFileRewriteAndItsFailures)
             EXPECT_EQ(std::filesystem::is_symlink(graph_save) ? std::filesystem::read_symlink(graph_save).string()
                                                               : read_file(graph_save), save);
         }
+
+        set_text(db_msg_t, "");
+        sql("delete from parameters");
+        write_file(graph_def, both_keys);
+        choose_from_menu(target_press_unit_sel, db_target_press_unit_sel, db_targ_press_kpa);
+        for (Widget entry : {db_vac_press_torr, db_act_unit_MBq, db_flow_unit_mlm, db_print_OFF})
+            activate(entry);
+        XmScaleSetValue(db_net_save_i, 62);
+        click(db_save_b);
+        EXPECT_EQ(value("select count(*) from parameters"), "0");
+        EXPECT_EQ(read_file(graph_def), "PRESSURE_UNITS\tkPa\nFLOW_UNITS\tmL/min\n");
+        EXPECT_EQ(text(db_msg_t), "");
     });
 }
 
-// Save writes the four scales back as they stand, at the ends of their
-// ranges too, over a change made behind the program's back, and says
-// nothing. A stored value outside a scale's range leaves the 1 it was built
+// Save writes the four scales back as they were loaded and stand, at the
+// ends of their ranges too, over a change made behind the program's back,
+// and says nothing. A stored value outside a scale's range leaves the 1 it was built
 // with (and a toolkit warning); Save then stores that 1.
 TEST_F(Units, RetentionRoundTripsAtTheLimits)
 {
     for (const auto &[stored, shown] : {std::pair{"1000, 1000, 62, 1000", "1000 1000 62 1000"},
                                         {"1000, 7, 62, 1", "1000 7 62 1"}, {"5000, 0, 63, -3", "1 1 1 1"}}) {
-        sql(std::string("update parameters set (tracer_save_days, error_save_days, net_save_days, oper_save_days) = (") +
-            stored + ")");
+        sql("update parameters set (" + days + ") = (" + stored + ")");
         with_program([shown = std::string(shown)] {
-            const std::vector<Widget> scales{db_tracer_save_i, db_err_save_i, db_net_save_i, db_oper_save_i};
-            std::string values;
-            for (Widget scale : scales)
-                values += std::to_string(scale_value(scale)) + " ";
-            EXPECT_EQ(values, shown + " ");
-            sql("update parameters set tracer_save_days = 7, error_save_days = 7, net_save_days = 7, oper_save_days = 7");
+            sql("update parameters set (" + days + ") = (7, 7, 7, 7)");
             click(db_save_b);
             EXPECT_EQ(value(days_query), shown);
-            for (Widget scale : scales)
+            for (Widget scale : {db_tracer_save_i, db_err_save_i, db_net_save_i, db_oper_save_i})
                 XmScaleSetValue(scale, scale == db_net_save_i ? 62 : 1);
             click(db_save_b);
             EXPECT_EQ(value(days_query), "1 1 62 1");
