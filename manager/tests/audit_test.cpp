@@ -96,6 +96,7 @@ TEST_F(Audit, EveryChangeIsRecordedAndTheToolRoleCannotAlterTheTrail)
                "Operator e  ve is added to database.\n",
                {{"operator_list", "INSERT", "e  ve", "operator", "<null>", "e  ve"},
                 {"operator_list", "INSERT", "e  ve", "password", "<null>", "changed"}}},
+              // The name stays in its field after Add.
               {"remove operator", [] { click(db_remove_b); }, "Operator e  ve is deleted from database.\n",
                {{"operator_list", "DELETE", "e  ve", "operator", "e  ve", "<null>"},
                 {"operator_list", "DELETE", "e  ve", "password", "<null>", "changed"}}},

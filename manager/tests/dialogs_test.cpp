@@ -46,8 +46,6 @@ static void drag_to_right_end(Widget scale)
     release();
 }
 
-
-
 // Both sliders show tenths. Save writes them back as they stand (the
 // outside change is overwritten), finds nothing to update in an empty
 // table, and reports a refused update with its code; the dialog stays.

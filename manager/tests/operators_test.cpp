@@ -78,7 +78,6 @@ static void op(Widget entry, const std::string &name, const std::string &passwor
     EXPECT_EQ(text(db_opname_i) + "|" + text(db_pwd_i), name + "|" + password) << "fields changed";
 }
 
-
 // Add refuses in order and stores nothing then; otherwise names and
 // passwords go in byte for byte, quotes and format directives included. The
 // listing cuts a name at its first two blanks and a password at a character

@@ -21,7 +21,6 @@ const std::string both_keys = "PRESSURE_UNITS bar\nFLOW_UNITS  sccm\n";
 // Runs the callback registered on the entry, with the entry's own key.
 static void activate(Widget entry) { XtCallCallbacks(entry, XmNactivateCallback, nullptr); }
 
-
 // Every entry stores its own code in its own column, and only target
 // pressure and flow reach the graph file, keyed by their keyword. The same
 // choice twice leaves the first rewrite, not the supervisor's file, as the
@@ -149,10 +148,10 @@ TEST_F(Units, MenuEntriesStoreTheirCodesAndRewriteTheGraphFile)
     });
 }
 
-// Save writes the four scales back as they were loaded and stand, at the
-// ends of their ranges too, over a change made behind the program's back,
-// and says nothing. A stored value outside a scale's range leaves the 1 it was built
-// with (and a toolkit warning); Save then stores that 1.
+// Save writes the four scales back as they were loaded, at the ends of
+// their ranges too, over a change made behind the program's back, and says
+// nothing. A stored value outside a scale's range leaves the 1 the scale
+// was built with (and a toolkit warning); Save then stores that 1.
 TEST_F(Units, RetentionRoundTripsAtTheLimits)
 {
     for (const auto &[stored, shown] : {std::pair{"1000, 1000, 62, 1000", "1000 1000 62 1000"},
