@@ -2,273 +2,188 @@
 // menu-bar buttons with real input under the window manager.
 #include "testbed.h"
 
-#include "startup.h"
 #include "store.h"
-#include "widgets.h"
 
-#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <Xm/Scale.h>
-#include <Xm/Text.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
-#include <string>
-#include <vector>
+#include <unistd.h>
 
 using namespace testbed;
+using GasDialog = StandardRow;
+using HelpDialog = StandardRow;
 
-namespace {
-
-class GasDialog : public ::testing::Test {
-protected:
-    void SetUp() override { reset_database(); }
-};
-
-using HelpDialog = GasDialog;
-
-// The window manager's frame of a window: its ancestor just below the root.
-Window frame_of(Window w)
+// Whether the window manager's frame of `w` (its ancestor just below the
+// root) is the topmost of the root's children.
+static bool on_top(Window w)
 {
-    for (;;) {
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(display, w, &root, &parent, &children, &count))
-            return 0;
-        XFree(children);
-        if (parent == root)
-            return w;
-        w = parent;
-    }
-}
-
-// Whether `upper`'s frame is stacked above `lower`'s among the root's
-// children (which XQueryTree lists bottom to top).
-bool stacked_above(Window upper, Window lower)
-{
-    Window a = frame_of(upper), b = frame_of(lower);
     Window root = 0, parent = 0, *children = nullptr;
     unsigned int count = 0;
-    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-    int ia = -1, ib = -1;
-    for (unsigned int i = 0; i < count; ++i) {
-        ia = children[i] == a ? static_cast<int>(i) : ia;
-        ib = children[i] == b ? static_cast<int>(i) : ib;
+    for (; XQueryTree(display, w, &root, &parent, &children, &count); w = parent) {
+        XFree(children);
+        if (parent == root)
+            break;
     }
+    XQueryTree(display, root, &root, &parent, &children, &count);
+    const bool top = count > 0 && children[count - 1] == w;
     XFree(children);
-    return ia >= 0 && ib >= 0 && ia > ib;
-}
-
-std::string window_title(Widget shell)
-{
-    char *name = nullptr;
-    std::string out = XFetchName(display, XtWindow(shell), &name) && name ? name : "<none>";
-    XFree(name);
-    return out;
+    return top;
 }
 
 // Holds button 1 near the right end of a slider's trough (inside its
 // highlight and shadow) until the slider has travelled there.
-void drag_to_right_end(Widget scale)
+static void drag_to_right_end(Widget scale)
 {
     Widget bar = XtNameToWidget(scale, "Scrollbar");
-    ASSERT_NE(bar, nullptr);
-    Dimension width = 0, height = 0;
-    XtVaGetValues(bar, XmNwidth, &width, XmNheight, &height, nullptr);
-    int x = 0, y = 0;
-    Window child;
-    XTranslateCoordinates(display, XtWindow(bar), DefaultRootWindow(display), width - 8, height / 2, &x, &y, &child);
-    XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
+    move_to(bar);
+    XTestFakeRelativeMotionEvent(display, resource<Dimension>(bar, XmNwidth) / 2 - 8, 0, CurrentTime);
     XTestFakeButtonEvent(display, 1, True, CurrentTime);
     pump(2000);
     release();
 }
 
-void open_gas_dialog()
-{
-    click(db_gas_mix_b);
-    ASSERT_TRUE(pump_until([] { return viewable(db_gas_mix_f); })) << "the gas dialog did not come up";
-}
-
-} // namespace
-
-// Save writes both sliders back as they stand (the outside change is
-// overwritten), finds nothing to update in an empty table, and reports a
-// refused update with its code.
+// Both sliders show tenths. Save writes them back as they stand (the
+// outside change is overwritten), finds nothing to update in an empty
+// table, and reports a refused update with its code; the dialog stays.
 TEST_F(GasDialog, SaveWritesTheSlidersAsShown)
 {
-    struct Case {
-        const char *name;
-        const char *before_start;
-        int mix, pressure;
-        bool refuse;
-        std::vector<std::vector<std::string>> stored_after;
-    };
-    const Case cases[] = {
-        {"stored row", "", 35, 80, false, {{"35", "80"}}},
-        {"empty table", "delete from parameters", 30, 100, false, {}},
-        {"refused update", "", 35, 80, true, {{"11", "12"}}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    // Whether the table is empty at the start and the update refused, the
+    // sliders shown and the row stored afterwards.
+    for (const auto &[empty, refuse, mix, pressure, stored_after] :
+         {std::tuple<bool, bool, int, int, Table>{false, false, 35, 80, {{"35", "80"}}},
+          {true, false, 30, 100, {}},
+          {false, true, 44, 80, {{"11", "12"}}}}) {
+        SCOPED_TRACE(std::string(empty ? "empty" : "stored row") + (refuse ? ", refused" : ""));
         reset_database();
-        if (*c.before_start)
-            sql(c.before_start);
-        with_program([&c] {
-            EXPECT_EQ(scale_value(db_gas_mix_i), c.mix);
-            EXPECT_EQ(scale_value(db_gas_pressure_i), c.pressure);
-            for (Widget scale : {db_gas_mix_i, db_gas_pressure_i}) {
-                short points = 0;
-                XtVaGetValues(scale, XmNdecimalPoints, &points, nullptr);
-                EXPECT_EQ(points, 1) << XtName(scale);
-            }
-            open_gas_dialog();
+        if (empty)
+            sql("delete from parameters");
+        with_program([&] {
+            for (Widget scale : {db_gas_mix_i, db_gas_pressure_i})
+                EXPECT_EQ(resource<short>(scale, XmNdecimalPoints), 1) << XtName(scale);
+            click(db_gas_mix_b);
+            ASSERT_TRUE(pump_until([] { return viewable(db_gas_mix_f); })) << "the gas dialog did not come up";
             sql("update parameters set gas_value = 11, gas_pressure = 12");
-            if (c.refuse) {
-                XmScaleSetValue(db_gas_mix_i, 44);
+            if (refuse) {
+                XmScaleSetValue(db_gas_mix_i, 44); // the refused save still takes the slider's value
                 sql("alter table parameters rename to parameters_away");
             }
             click(db_gas_mix_save_b);
             long code = store_sqlcode();
-            if (c.refuse) {
+            if (refuse)
                 sql("alter table parameters_away rename to parameters");
-                EXPECT_LT(code, 0);
-                EXPECT_EQ(text(db_msg_t), "Database problem " + std::to_string(code) + "\n");
-                EXPECT_EQ(scale_value(db_gas_mix_i), 44);
-                EXPECT_EQ(db_gas_mix_value, 44);
-            } else {
-                EXPECT_EQ(text(db_msg_t), "");
-            }
-            EXPECT_EQ(rows("select gas_value, gas_pressure from parameters"), c.stored_after);
+            EXPECT_EQ(text(db_msg_t), refuse ? "Database problem " + std::to_string(code) + "\n" : "");
+            EXPECT_EQ(code < 0, refuse) << code;
+            EXPECT_EQ(std::vector({scale_value(db_gas_mix_i), db_gas_mix_value, scale_value(db_gas_pressure_i),
+                                   db_gas_pressure_value}), std::vector({mix, mix, pressure, pressure}));
+            EXPECT_EQ(rows("select gas_value, gas_pressure from parameters"), stored_after);
             EXPECT_TRUE(viewable(db_gas_mix_f)) << "saving must leave the dialog open";
         });
     }
 }
 
-TEST_F(GasDialog, SlidersDraggedToTheirRightEndsStoreTheMaxima)
+// Colours follow the main window's rule; label15 and the help form set
+// none of their own, so a user's resource reaches them and no other. Pressed
+// while open, the button raises the dialog over a window that covers it,
+// and neither reloads nor saves the sliders. Closing only hides
+// the dialog: reopened, it shows the unsaved slider position while the
+// database keeps the old value. Dragged to their right ends, the sliders
+// then save their maxima.
+TEST_F(GasDialog, BuiltLikeTheMainWindowRaisedOnPressAndKeptWhenClosed)
 {
+    TempDir dir;
+    write_file(dir.path() + "/resources", "*label15.foreground: #ff0000\n*db_help_fr.background: #ff0000\n"
+                                          "*db_gas_mix_m.foreground: #ff0000\n*db_help_t.background: #ff0000\n");
+    setenv("XENVIRONMENT", (dir.path() + "/resources").c_str(), 1);
     with_program([] {
-        open_gas_dialog();
-        drag_to_right_end(db_gas_mix_i);
-        drag_to_right_end(db_gas_pressure_i);
-        click(db_gas_mix_save_b);
-        EXPECT_EQ(rows("select gas_value, gas_pressure from parameters"),
-                  (std::vector<std::vector<std::string>>{{"50", "100"}}));
-    });
-}
-
-// Pressed while open, the button raises the dialog over a window that
-// covers it, and neither reloads nor saves the sliders.
-TEST_F(GasDialog, ButtonRaisesTheOpenDialogAndChangesNoValue)
-{
-    with_program([] {
-        open_gas_dialog();
-        Window dialog = XtWindow(db_gas_mix_f);
-        XWindowAttributes at;
-        XGetWindowAttributes(display, frame_of(dialog), &at);
+        const Pixel panel = colour_pixel("#babac2c2d9d9"), menu = colour_pixel("#8d8d9c9cc5c5"),
+                    entry = colour_pixel("#f0f0f1f1f6f6"), black = colour_pixel("#000000000000"),
+                    red = colour_pixel("#ff0000");
+        // The gas form and its children: foreground black, the menu colour on
+        // the separators and the user's on label15; background the panel's,
+        // the menu colour on the save button.
+        std::vector<Widget> gas{db_gas_mix_form};
+        WidgetList children = resource<WidgetList>(db_gas_mix_form, XmNchildren);
+        gas.insert(gas.end(), children, children + resource<Cardinal>(db_gas_mix_form, XmNnumChildren));
+        ASSERT_EQ(gas.size(), 9u);
+        for (Widget w : gas) {
+            const std::string name = XtName(w);
+            EXPECT_EQ(pixel_of(w, XmNforeground), name == "label15" ? red : name.rfind("separator", 0) ? black : menu)
+                << name;
+            EXPECT_EQ(pixel_of(w, XmNbackground), w == db_gas_mix_save_b ? menu : panel) << name;
+        }
+        EXPECT_EQ(pixel_of(db_help_fr, XmNbackground), red);
+        for (auto [w, bg] : {std::pair{db_help_t, entry}, {XtParent(db_help_t), panel}})
+            EXPECT_EQ(std::pair(pixel_of(w, XmNforeground), pixel_of(w, XmNbackground)), std::pair(black, bg))
+                << XtName(w);
+        EXPECT_EQ(std::string(XtName(db_gas_pressure_m)) + "|" + label(db_gas_pressure_m),
+                  "Gas pressure|F2+He gas pressure[bar]");
+        click(db_gas_mix_b);
+        ASSERT_TRUE(pump_until([] { return viewable(db_gas_mix_f); })) << "the gas dialog did not come up";
         Display *other = XOpenDisplay(nullptr);
-        ASSERT_NE(other, nullptr);
-        Window cover = XCreateSimpleWindow(other, DefaultRootWindow(other), at.x, at.y, 300, 300, 0, 0, 0);
-        XSizeHints hints{};
-        hints.flags = USPosition;
-        hints.x = at.x;
-        hints.y = at.y;
-        XSetWMNormalHints(other, cover, &hints);
+        XSetWindowAttributes unmanaged{};
+        unmanaged.override_redirect = True;
+        Window cover = XCreateWindow(other, DefaultRootWindow(other), resource<Position>(db_gas_mix_f, XmNx),
+                                     resource<Position>(db_gas_mix_f, XmNy), 300, 300, 0, CopyFromParent, InputOutput,
+                                     CopyFromParent, CWOverrideRedirect, &unmanaged);
         XMapWindow(other, cover);
         XSync(other, False);
-        EXPECT_TRUE(pump_until([&] { return stacked_above(cover, dialog); })) << "the cover never got on top";
-
+        EXPECT_TRUE(pump_until([&] { return on_top(cover); })) << "the cover never got on top";
         XmScaleSetValue(db_gas_mix_i, 42);
         sql("update parameters set gas_value = 11");
         click(db_gas_mix_b);
-        EXPECT_TRUE(pump_until([&] { return stacked_above(dialog, cover); })) << "the dialog was not raised";
-        EXPECT_TRUE(viewable(db_gas_mix_f));
-        EXPECT_EQ(scale_value(db_gas_mix_i), 42);
-        EXPECT_EQ(scale_value(db_gas_pressure_i), 80);
-        EXPECT_EQ(value("select gas_value from parameters"), "11");
-        EXPECT_EQ(text(db_msg_t), "");
+        EXPECT_TRUE(pump_until([] { return on_top(XtWindow(db_gas_mix_f)); })) << "the dialog was not raised";
         XCloseDisplay(other);
-    });
-}
+        EXPECT_TRUE(viewable(db_gas_mix_f));
+        EXPECT_EQ(std::pair(scale_value(db_gas_mix_i), scale_value(db_gas_pressure_i)), std::pair(42, 80));
+        EXPECT_EQ(value("select gas_value from parameters") + "|" + text(db_msg_t), "11|");
 
-// Closing only hides the dialog: reopened, it shows the unsaved slider
-// position while the database keeps the old value.
-TEST_F(GasDialog, ClosedThroughTheWindowManagerItReopensAsLeft)
-{
-    with_program([] {
-        open_gas_dialog();
         drag_to_right_end(db_gas_mix_i);
         ASSERT_EQ(scale_value(db_gas_mix_i), 50);
         move_to(db_gas_mix_form);
         key(XK_F12);
         ASSERT_TRUE(pump_until([] { return !viewable(db_gas_mix_f); })) << "the window manager did not close it";
-        open_gas_dialog();
+        click(db_gas_mix_b);
+        ASSERT_TRUE(pump_until([] { return viewable(db_gas_mix_f); })) << "the gas dialog did not come up";
         EXPECT_EQ(scale_value(db_gas_mix_i), 50);
-        EXPECT_EQ(value("select gas_value from parameters"), "35");
-    });
-}
-
-// Colours follow the main window's rule; label15 and the help form set
-// none of their own, so a user's resource reaches them and no other.
-TEST_F(GasDialog, DialogsAreBuiltLikeTheMainWindow)
-{
-    TempDir dir;
-    std::string resources = dir.path() + "/resources";
-    write_file(resources, "*label15.foreground: #ff0000\n*db_help_fr.background: #ff0000\n"
-                          "*db_gas_mix_m.foreground: #ff0000\n*db_help_t.background: #ff0000\n");
-    setenv("XENVIRONMENT", resources.c_str(), 1);
-    with_program([] {
-        const char *panel = "#babac2c2d9d9", *menu = "#8d8d9c9cc5c5", *entry = "#f0f0f1f1f6f6",
-                   *black = "#000000000000", *red = "#ff0000";
-        Widget form = db_gas_mix_form;
-        struct Row {
-            Widget w;
-            const char *resource, *colour;
-        } table[] = {
-            {form, XmNforeground, black},
-            {form, XmNbackground, panel},
-            {db_gas_mix_m, XmNforeground, black},
-            {db_gas_mix_m, XmNbackground, panel},
-            {db_gas_mix_i, XmNforeground, black},
-            {db_gas_mix_i, XmNbackground, panel},
-            {XtNameToWidget(form, "separator1"), XmNforeground, menu},
-            {XtNameToWidget(form, "separator1"), XmNbackground, panel},
-            {XtNameToWidget(form, "separator2"), XmNforeground, menu},
-            {XtNameToWidget(form, "separator2"), XmNbackground, panel},
-            {db_gas_pressure_m, XmNforeground, black},
-            {db_gas_pressure_i, XmNbackground, panel},
-            {db_gas_mix_save_b, XmNforeground, black},
-            {db_gas_mix_save_b, XmNbackground, menu},
-            {XtNameToWidget(form, "label15"), XmNbackground, panel},
-            {XtNameToWidget(form, "label15"), XmNforeground, red},
-            {db_help_fr, XmNbackground, red},
-            {db_help_t, XmNforeground, black},
-            {db_help_t, XmNbackground, entry},
-            {XtParent(db_help_t), XmNforeground, black},
-            {XtParent(db_help_t), XmNbackground, panel},
-        };
-        for (const Row &r : table) {
-            ASSERT_NE(r.w, nullptr);
-            EXPECT_EQ(pixel_of(r.w, r.resource), colour_pixel(r.colour)) << XtName(r.w) << " " << r.resource;
-        }
-        EXPECT_STREQ(XtName(db_gas_pressure_m), "Gas pressure");
-        EXPECT_EQ(label(db_gas_pressure_m), "F2+He gas pressure[bar]");
-        open_gas_dialog();
+        EXPECT_EQ(value("select gas_value from parameters"), "11");
+        drag_to_right_end(db_gas_pressure_i);
+        click(db_gas_mix_save_b);
+        EXPECT_EQ(rows("select gas_value, gas_pressure from parameters"), (Table{{"50", "100"}}));
         click(db_help_b);
         ASSERT_TRUE(pump_until([] { return viewable(db_help_f); }));
-        EXPECT_EQ(window_title(db_gas_mix_f), " ");
-        EXPECT_EQ(window_title(db_help_f), "Parameter configuration help");
+        for (auto [shell, title] : {std::pair{db_gas_mix_f, " "}, {db_help_f, "Parameter configuration help"}}) {
+            char *name = nullptr;
+            EXPECT_TRUE(XFetchName(display, XtWindow(shell), &name) && name == std::string(title)) << name;
+            XFree(name);
+        }
     });
     unsetenv("XENVIRONMENT");
 }
 
 // Each press of Help reads the file anew: the last byte gives way to the
 // end of the text, a NUL ends it early, and a failed load keeps what was
-// shown. The load runs on the press, the dialog appears on the release.
-TEST_F(HelpDialog, EveryPressReloadsTheFile)
+// shown. The load runs on the press, the dialog appears on the release. The
+// help text that ships with the program has narrow lines and a final
+// newline, explains every message and is shown whole from the project root.
+TEST_F(HelpDialog, EveryPressReloadsTheFileAndTheShippedOneLoadsWhole)
 {
+    const std::string shipped = read_file(PROJECT_SOURCE_DIR "/helpfiles/param-config.hlp");
+    ASSERT_FALSE(shipped.empty());
+    EXPECT_EQ(shipped.back(), '\n');
+    std::istringstream lines(shipped);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.size() < 80 && line.find('\t') == std::string::npos) << line;
+    for (const char *message :
+         {"No operator entered.", "already exists.", "To change password, remove and add again.",
+          "No password entered.", "Maximum number of characters is 5.", "Password is impossible to write in cipher.",
+          "is added to database.", "was not found.", "is deleted from database.", "is set in database.",
+          "Configuration password:", "Impossible to rename graph.def.", "Impossible to open graph.save.",
+          "Impossible to open graph.def.", "Database problem", "Help file could not be opened", "Help file is empty"})
+        EXPECT_NE(shipped.find(message), std::string::npos) << message;
     TempDir dir;
     const std::string file = dir.path() + "/helpfiles/param-config.hlp";
     with_program(
@@ -279,73 +194,41 @@ TEST_F(HelpDialog, EveryPressReloadsTheFile)
             release();
             ASSERT_TRUE(pump_until([] { return viewable(db_help_f); })) << "no help dialog after a failed load";
             EXPECT_EQ(text(db_help_t), "");
-
             std::filesystem::create_directory(dir.path() + "/helpfiles");
-            struct Case {
-                const char *name;
-                bool present;
-                std::string content;
-                bool type_first;
-                std::string shown, message;
-            } cases[] = {
-                {"final newline", true, "abc\n", false, "abc", ""},
-                {"no final newline", true, "abc", false, "ab", ""},
-                {"empty file", true, "", false, "ab", "Help file is empty\n"},
-                {"one byte", true, "x", false, "", ""},
-                {"NUL inside", true, std::string("ab\0cd\n", 6), false, "ab", ""},
-                {"typed text", true, "two\nlines\n", true, "two\nlines", ""},
-                {"file gone", false, "", false, "two\nlines", "Help file could not be opened\n"},
-            };
-            for (const Case &c : cases) {
-                SCOPED_TRACE(c.name);
+            // The file ("<none>": no file), text typed before the press, what
+            // the dialog then shows and the message it adds.
+            for (const auto &[content, typed, shown, message] :
+                 {std::tuple<std::string, bool, std::string, std::string>{"abc\n", false, "abc", ""},
+                  {"abc", false, "ab", ""},
+                  {"", false, "ab", "Help file is empty\n"},
+                  {"x", false, "", ""},
+                  {std::string("ab\0cd\n", 6), false, "ab", ""},
+                  {"two\nlines\n", true, "two\nlines", ""},
+                  {"<none>", false, "two\nlines", "Help file could not be opened\n"}}) {
+                SCOPED_TRACE(content);
                 std::filesystem::remove(file);
-                if (c.present)
-                    write_file(file, c.content);
-                if (c.type_first) {
+                if (content != "<none>")
+                    write_file(file, content);
+                if (typed) {
                     type(db_help_t, "zz");
                     EXPECT_NE(text(db_help_t).find("zz"), std::string::npos) << "the help pane refused typing";
                 }
-                std::string before = text(db_msg_t);
+                const std::string before = text(db_msg_t);
                 click(db_help_b);
-                EXPECT_EQ(text(db_help_t), c.shown);
-                EXPECT_EQ(text(db_msg_t).substr(before.size()), c.message);
+                EXPECT_EQ(text(db_help_t), shown);
+                EXPECT_EQ(text(db_msg_t), before + message);
                 EXPECT_TRUE(viewable(db_help_f));
             }
-
             move_to(db_help_t);
             key(XK_F12);
             EXPECT_TRUE(pump_until([] { return !viewable(db_help_f); })) << "the window manager did not close it";
             EXPECT_EQ(text(db_help_t), "two\nlines");
+            ASSERT_EQ(chdir(PROJECT_SOURCE_DIR), 0);
+            set_text(db_msg_t, "");
+            click(db_help_b);
+            ASSERT_TRUE(pump_until([] { return viewable(db_help_f); }));
+            EXPECT_EQ(text(db_help_t) + "|" + text(db_msg_t), shipped.substr(0, shipped.size() - 1) + "|");
         },
         dir.path());
 }
 
-// The help text that ships with the program: narrow lines, a final newline
-// (which the dialog drops), every message explained, shown whole from the
-// project root.
-TEST_F(HelpDialog, ShippedHelpFile)
-{
-    const std::string shipped = read_file(PROJECT_SOURCE_DIR "/helpfiles/param-config.hlp");
-    ASSERT_FALSE(shipped.empty());
-    EXPECT_EQ(shipped.back(), '\n');
-    std::istringstream lines(shipped);
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_LT(line.size(), 80u) << line;
-        EXPECT_EQ(line.find('\t'), std::string::npos) << line;
-    }
-    for (const char *message :
-         {"No operator entered.", "already exists.", "To change password, remove and add again.",
-          "No password entered.", "Maximum number of characters is 5.", "Password is impossible to write in cipher.",
-          "is added to database.", "was not found.", "is deleted from database.", "is set in database.",
-          "Configuration password:", "Impossible to rename graph.def.", "Impossible to open graph.save.",
-          "Impossible to open graph.def.", "Database problem", "Help file could not be opened", "Help file is empty"})
-        EXPECT_NE(shipped.find(message), std::string::npos) << message;
-    with_program(
-        [&] {
-            click(db_help_b);
-            ASSERT_TRUE(pump_until([] { return viewable(db_help_f); }));
-            EXPECT_EQ(text(db_help_t), shipped.substr(0, shipped.size() - 1));
-            EXPECT_EQ(text(db_msg_t), "");
-        },
-        PROJECT_SOURCE_DIR);
-}

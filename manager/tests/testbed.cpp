@@ -1,24 +1,19 @@
 #include "testbed.h"
 
-#include "startup.h"
-#include "widgets.h"
-
 #include <X11/IntrinsicP.h>
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
-#include <Xm/Scale.h>
 #include <Xm/Text.h>
+#include <fcntl.h>
 #include <libpq-fe.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <sstream>
+#include <iterator>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -31,17 +26,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Connection {
-    PGconn *conn = PQconnectdb("dbname=kelvaron");
-    ~Connection() { PQfinish(conn); }
-};
-
-struct Result {
-    PGresult *res;
-    ~Result() { PQclear(res); }
-};
-
-// Waits for a child, killing it if it outlives the limit.
+// Waits for a child, killing it if it outlives the limit; -1 then.
 int wait_child(pid_t pid, int timeout_ms)
 {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -57,33 +42,29 @@ int wait_child(pid_t pid, int timeout_ms)
     return status;
 }
 
-} // namespace
-
-void sql(const std::string &statements)
+// One connection per call: the test and the program never share a session.
+Table run(const std::string &statements, bool need_rows)
 {
-    Connection c;
-    ASSERT_EQ(PQstatus(c.conn), CONNECTION_OK) << PQerrorMessage(c.conn);
-    Result r{PQexec(c.conn, statements.c_str())};
-    ASSERT_TRUE(PQresultStatus(r.res) == PGRES_COMMAND_OK || PQresultStatus(r.res) == PGRES_TUPLES_OK)
-        << statements << ": " << PQerrorMessage(c.conn);
-}
-
-std::vector<std::vector<std::string>> rows(const std::string &query)
-{
-    std::vector<std::vector<std::string>> out;
-    Connection c;
-    EXPECT_EQ(PQstatus(c.conn), CONNECTION_OK) << PQerrorMessage(c.conn);
-    Result r{PQexec(c.conn, query.c_str())};
-    EXPECT_EQ(PQresultStatus(r.res), PGRES_TUPLES_OK) << query << ": " << PQerrorMessage(c.conn);
-    for (int i = 0; i < PQntuples(r.res); ++i) {
-        std::vector<std::string> row;
-        for (int j = 0; j < PQnfields(r.res); ++j)
-            row.emplace_back(PQgetisnull(r.res, i, j) ? "<null>" : std::string(PQgetvalue(r.res, i, j),
-                                                                                 PQgetlength(r.res, i, j)));
-        out.push_back(std::move(row));
-    }
+    PGconn *conn = PQconnectdb("dbname=kelvaron");
+    PGresult *res = PQexec(conn, statements.c_str());
+    auto status = PQresultStatus(res);
+    EXPECT_TRUE(status == PGRES_TUPLES_OK || (!need_rows && status == PGRES_COMMAND_OK))
+        << statements << ": " << PQerrorMessage(conn);
+    Table out(static_cast<std::size_t>(PQntuples(res)));
+    for (int i = 0; i < PQntuples(res); ++i)
+        for (int j = 0; j < PQnfields(res); ++j)
+            out[i].push_back(PQgetisnull(res, i, j) ? "<null>"
+                                                    : std::string(PQgetvalue(res, i, j), PQgetlength(res, i, j)));
+    PQclear(res);
+    PQfinish(conn);
     return out;
 }
+
+} // namespace
+
+void sql(const std::string &statements) { run(statements, false); }
+
+Table rows(const std::string &query) { return run(query, true); }
 
 std::string value(const std::string &query)
 {
@@ -91,14 +72,18 @@ std::string value(const std::string &query)
     return r.empty() || r[0].empty() ? "<none>" : r[0][0];
 }
 
+std::string enciphered(std::string clear)
+{
+    for (char &c : clear)
+        c = static_cast<char>(c ^ 0x0E);
+    return clear;
+}
+
 std::string enciphered_literal(const std::string &clear)
 {
     std::string out = "E'";
-    for (unsigned char c : clear) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02x", c ^ 0x0E);
-        out += hex;
-    }
+    for (unsigned char c : enciphered(clear))
+        out += std::string("\\x") + "0123456789abcdef"[c >> 4] + "0123456789abcdef"[c & 15];
     return out + "'";
 }
 
@@ -119,80 +104,61 @@ void clean_graph_dir()
 
 void write_file(const std::string &path, const std::string &content)
 {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << content;
-    ASSERT_TRUE(f.good()) << path;
+    ASSERT_TRUE(std::ofstream(path, std::ios::binary) << content) << path;
 }
 
 std::string read_file(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(f), {}};
 }
 
-bool exists(const std::string &path)
-{
-    return fs::exists(fs::symlink_status(path));
-}
+bool exists(const std::string &path) { return fs::exists(fs::symlink_status(path)); }
 
 TempDir::TempDir()
 {
     char templ[] = "/tmp/param-config-test.XXXXXX";
-    if (const char *made = mkdtemp(templ))
-        path_ = made;
+    path_ = mkdtemp(templ) ? templ : "";
 }
 
 TempDir::~TempDir()
 {
-    if (!path_.empty()) {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
 }
 
-void pump(int ms)
-{
-    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    do {
-        XFlush(display);
-        while (XtAppPending(app_context))
-            XtAppProcessEvent(app_context, XtIMAll);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    } while (Clock::now() < deadline);
-}
+void pump(int ms) { pump_until([] { return false; }, ms); }
 
 bool pump_until(const std::function<bool()> &done, int timeout_ms)
 {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!done()) {
+        XFlush(display);
+        while (XtAppPending(app_context))
+            XtAppProcessEvent(app_context, XtIMAll);
         if (Clock::now() > deadline)
-            return false;
-        pump(10);
+            return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
 }
 
 bool viewable(Widget w)
 {
-    if (!w || !XtIsRealized(w))
-        return false;
     XWindowAttributes attributes;
-    return XGetWindowAttributes(display, XtWindow(w), &attributes) && attributes.map_state == IsViewable;
+    return w && XtIsRealized(w) && XGetWindowAttributes(display, XtWindow(w), &attributes) &&
+           attributes.map_state == IsViewable;
 }
 
 void in_child(const std::function<void()> &body)
 {
-    std::fflush(stdout);
-    std::fflush(stderr);
+    std::fflush(nullptr);
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         body();
-        std::fflush(stdout);
-        std::fflush(stderr);
+        std::fflush(nullptr);
         _exit(::testing::Test::HasFailure() ? 1 : 0);
     }
     int status = wait_child(pid, 100000);
@@ -205,8 +171,7 @@ void with_program(const std::function<void()> &body, const std::string &cwd)
 {
     in_child([&] {
         ASSERT_TRUE(cwd.empty() || chdir(cwd.c_str()) == 0) << cwd;
-        char arg0[] = "param-config";
-        char *argv[] = {arg0, nullptr};
+        char arg0[] = "param-config", *argv[] = {arg0, nullptr};
         int argc = 1;
         startup(argc, argv);
         ASSERT_TRUE(pump_until([] { return viewable(db_dummy_f); }, 20000)) << "the main window was never mapped";
@@ -214,27 +179,19 @@ void with_program(const std::function<void()> &body, const std::string &cwd)
     });
 }
 
+// The output goes to files: nothing to drain while the binary runs.
 Outcome run_binary(const std::vector<std::string> &args, const std::vector<std::pair<std::string, std::string>> &env,
                    int timeout_ms)
 {
-    Outcome outcome;
-    int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
-        return outcome;
-    std::fflush(stdout);
-    std::fflush(stderr);
+    TempDir dir;
+    const std::string out = dir.path() + "/out", err = dir.path() + "/err";
+    std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(out_pipe[1], 1);
-        dup2(err_pipe[1], 2);
-        for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-            close(fd);
-        for (const auto &[name, val] : env) {
-            if (val == "<unset>")
-                unsetenv(name.c_str());
-            else
-                setenv(name.c_str(), val.c_str(), 1);
-        }
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
+        for (const auto &[name, val] : env)
+            val == "<unset>" ? unsetenv(name.c_str()) : setenv(name.c_str(), val.c_str(), 1);
         std::vector<char *> argv;
         for (const auto &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
@@ -242,45 +199,16 @@ Outcome run_binary(const std::vector<std::string> &args, const std::vector<std::
         execv(PARAM_CONFIG_BIN, argv.data());
         _exit(127);
     }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string *sinks[2] = {&outcome.out, &outcome.err};
-    int open_count = 2;
-    while (open_count > 0 && Clock::now() < deadline) {
-        if (poll(fds, 2, 50) <= 0)
-            continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            char buf[4096];
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<std::size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_count;
-            }
-        }
-    }
-    for (auto &fd : fds)
-        if (fd.fd >= 0)
-            close(fd.fd);
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    int status = wait_child(pid, static_cast<int>(std::max<long long>(left, 100)));
-    outcome.exit_status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    int status = pid < 0 ? -1 : wait_child(pid, timeout_ms);
+    return {status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
 }
 
 void move_to(Widget w)
 {
-    Dimension width = 0, height = 0;
-    XtVaGetValues(w, XmNwidth, &width, XmNheight, &height, nullptr);
     int x = 0, y = 0;
     Window child;
-    XTranslateCoordinates(display, XtWindow(w), DefaultRootWindow(display), width / 2, height / 2, &x, &y, &child);
+    XTranslateCoordinates(display, XtWindow(w), DefaultRootWindow(display), resource<Dimension>(w, XmNwidth) / 2,
+                          resource<Dimension>(w, XmNheight) / 2, &x, &y, &child);
     XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
     pump(50);
 }
@@ -308,9 +236,8 @@ void click(Widget w)
 
 void key(KeySym sym)
 {
-    KeyCode code = XKeysymToKeycode(display, sym);
+    KeyCode code = XKeysymToKeycode(display, sym), shift = XKeysymToKeycode(display, XK_Shift_L);
     bool shifted = XkbKeycodeToKeysym(display, code, 0, 0) != sym;
-    KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
     if (shifted)
         XTestFakeKeyEvent(display, shift, True, CurrentTime);
     XTestFakeKeyEvent(display, code, True, CurrentTime);
@@ -328,6 +255,14 @@ void type(Widget w, const std::string &text)
     pump(50);
 }
 
+void choose_from_menu(Widget cascade, Widget menu, Widget entry)
+{
+    click(cascade);
+    ASSERT_TRUE(pump_until([&] { return viewable(menu); })) << XtName(cascade) << " did not post its pulldown";
+    click(entry);
+    ASSERT_TRUE(pump_until([&] { return !viewable(menu); })) << XtName(entry) << " left the pulldown posted";
+}
+
 std::string text(Widget w)
 {
     char *s = XmTextGetString(w);
@@ -336,17 +271,13 @@ std::string text(Widget w)
     return out;
 }
 
-int scale_value(Widget w)
-{
-    int v = 0;
-    XmScaleGetValue(w, &v);
-    return v;
-}
+void set_text(Widget w, const std::string &s) { XmTextSetString(w, const_cast<char *>(s.c_str())); }
+
+int scale_value(Widget w) { return resource<int>(w, XmNvalue); }
 
 std::string label(Widget w)
 {
-    XmString xs = nullptr;
-    XtVaGetValues(w, XmNlabelString, &xs, nullptr);
+    XmString xs = resource<XmString>(w, XmNlabelString);
     if (!xs)
         return {};
     // Separators come out as line feeds only through a parse table.
@@ -367,12 +298,7 @@ std::string label(Widget w)
     return out;
 }
 
-Pixel pixel_of(Widget w, const char *resource)
-{
-    Pixel p = 0;
-    XtVaGetValues(w, resource, &p, nullptr);
-    return p;
-}
+Pixel pixel_of(Widget w, const char *name) { return resource<Pixel>(w, name); }
 
 Pixel colour_pixel(const char *colour)
 {
@@ -383,10 +309,7 @@ Pixel colour_pixel(const char *colour)
     return c.pixel;
 }
 
-std::string class_name(Widget w)
-{
-    return XtClass(w)->core_class.class_name;
-}
+std::string class_name(Widget w) { return XtClass(w)->core_class.class_name; }
 
 } // namespace testbed
 

@@ -7,7 +7,10 @@
 // Before any X header: X's macros (None, Bool, Status) would break it.
 #include <gtest/gtest.h>
 
-#include <X11/Intrinsic.h>
+#include "startup.h"
+#include "widgets.h"
+
+#include <Xm/Xm.h>
 
 #include <functional>
 #include <string>
@@ -18,17 +21,22 @@ namespace testbed {
 
 // ---- Database, through libpq on the test cluster ----
 
+using Table = std::vector<std::vector<std::string>>;
+
 // Runs statements; a failure fails the current test.
 void sql(const std::string &statements);
 // Every row of a query, NULL read as "<null>".
-std::vector<std::vector<std::string>> rows(const std::string &query);
+Table rows(const std::string &query);
 // First column of the first row, "<none>" when there is no row.
 std::string value(const std::string &query);
 // Empties both tables and stores the standard row: gas 35 and 80, every
 // code '1', days 365, 90, 31, 180, configuration password "secret".
 void reset_database();
-// Stored bytes of the XOR-0x0E cipher, as an SQL literal.
+// Stored bytes of the XOR-0x0E cipher: as they are, and as an SQL literal.
+std::string enciphered(std::string clear);
 std::string enciphered_literal(const std::string &clear);
+// A fixture that starts every test from reset_database().
+struct StandardRow : ::testing::Test { void SetUp() override { reset_database(); } };
 
 // ---- Files ----
 
@@ -68,12 +76,10 @@ void in_child(const std::function<void()> &body);
 void with_program(const std::function<void()> &body, const std::string &cwd = {});
 
 // Runs the built binary with extra environment settings (name, value; a
-// null-like value "<unset>" removes the variable), capturing stdout.
-struct Outcome {
-    int exit_status = -1; // -1: killed or did not end in time
-    std::string out;
-    std::string err;
-};
+// null-like value "<unset>" removes the variable), capturing stdout and
+// stderr. The exit status is -1 when the binary was killed or did not end
+// in time.
+struct Outcome { int exit_status = -1; std::string out, err; };
 Outcome run_binary(const std::vector<std::string> &args,
                    const std::vector<std::pair<std::string, std::string>> &env = {}, int timeout_ms = 20000);
 
@@ -92,10 +98,21 @@ void release();         // releases button 1 where the pointer is
 void click(Widget w);   // press, 300 ms, release, and the events handled
 void type(Widget w, const std::string &text); // clicks into w, then types
 void key(KeySym sym);   // one press and release of the key
+// Opens the pulldown from its cascade button and clicks the entry in it.
+void choose_from_menu(Widget cascade, Widget menu, Widget entry);
 
 // ---- What the user sees ----
 
+// A resource's value, read as its own type T.
+template <typename T> T resource(Widget w, const char *name)
+{
+    T v{};
+    XtVaGetValues(w, name, &v, nullptr);
+    return v;
+}
 std::string text(Widget w);        // XmTextGetString
+// XmTextSetString: unlike typing, not held to the field's maximum length.
+void set_text(Widget w, const std::string &s);
 int scale_value(Widget w);
 std::string label(Widget w);       // XmNlabelString as plain text
 Pixel pixel_of(Widget w, const char *resource);
