@@ -37,8 +37,10 @@ skip='*/sh,*/bash,*/runuser,*/initdb,*/pg_ctl,*/postgres,*/psql,*/createdb'
 # an exec'd program with argv[0] set to the full path, and it checks file
 # descriptors against a lowered RLIMIT_NOFILE only after the kernel has
 # created the file. Both run in make check and make sanitize.
-excluded=Startup.NoDisplayNamesTheProgramAsCalledAndExits255
-excluded+=:Units.FileFailuresAreReportedAndTheDatabaseChangeStands
+# The handlers these two tests drive run under valgrind in the fault and
+# privilege tests as well.
+excluded=Startup.FailuresPrintOneLineShowNoWindowAndExit
+excluded+=:Units.MenuEntriesStoreTheirCodesAndRewriteTheGraphFile
 # The packaging tests run make, cmake, dpkg and man, not the program's
 # memory behaviour, which the other tests cover.
 excluded+=:Install.*:DebianPackage.*:ManPage.*
