@@ -42,11 +42,6 @@ void cascade(Widget w)
     XtCallCallbacks(w, XmNcascadingCallback, nullptr);
 }
 
-void put(Widget field, const std::string &s)
-{
-    XmTextSetString(field, const_cast<char *>(s.c_str()));
-}
-
 // The message pane's text added since `before`.
 std::string added(const std::string &before)
 {
@@ -132,11 +127,11 @@ TEST(Faults, DatabaseServerStoppedWhileRunning)
             const std::vector<Row> table{
                 {"List", [] { cascade(db_list_b); }, "", ""},
                 {"Read", [] { cascade(db_read_conf_pwd_b); }, "", "Configuration password: \n"},
-                {"Set", [] { put(db_conf_pwd_i, "new"); cascade(db_conf_pwd_b); },
+                {"Set", [] { set_text(db_conf_pwd_i, "new"); cascade(db_conf_pwd_b); },
                  "Configuration password new is set in database\\.\n", nullptr},
-                {"Add", [] { put(db_opname_i, "eve"); put(db_pwd_i, "pw"); cascade(db_add_b); },
+                {"Add", [] { set_text(db_opname_i, "eve"); set_text(db_pwd_i, "pw"); cascade(db_add_b); },
                  "Operator eve is added to database\\.\n", ""},
-                {"Remove", [] { put(db_opname_i, "op1"); cascade(db_remove_b); }, "Operator op1 was not found\\.\n", ""},
+                {"Remove", [] { set_text(db_opname_i, "op1"); cascade(db_remove_b); }, "Operator op1 was not found\\.\n", ""},
                 {"Save", [] { activate(db_save_b); }, "", nullptr},
                 {"gas button", [] { click(db_gas_mix_b); }, "", nullptr},
                 {"gas save", [] { activate(db_gas_mix_save_b); }, "Database problem -[0-9]+\n", nullptr},

@@ -63,29 +63,16 @@ std::string answer_to(const std::string &role, const std::string &statement)
     return state;
 }
 
-void put(Widget field, const char *s)
-{
-    XmTextFieldSetString(field, const_cast<char *>(s));
-}
-
-void choose(Widget cascade, Widget menu, Widget entry)
-{
-    click(cascade);
-    ASSERT_TRUE(pump_until([&] { return viewable(menu); })) << XtName(cascade) << " did not post its pulldown";
-    click(entry);
-    ASSERT_TRUE(pump_until([&] { return !viewable(menu); })) << XtName(entry) << " left the pulldown posted";
-}
-
 } // namespace
 
 TEST_F(LeastPrivilege, EveryHandlerWorksForAMemberOfTheRole)
 {
     as_supervisor([] {
-        choose(target_press_unit_sel, db_target_press_unit_sel, db_targ_press_kpa);
-        choose(db_vac_press_unit_sel, vac_press, db_vac_press_torr);
-        choose(db_act_unit_sel, activity, db_act_unit_MBq);
-        choose(db_flow_unit_sel, flow, db_flow_unit_sccm);
-        choose(db_print_sel, print, db_print_OFF);
+        choose_from_menu(target_press_unit_sel, db_target_press_unit_sel, db_targ_press_kpa);
+        choose_from_menu(db_vac_press_unit_sel, vac_press, db_vac_press_torr);
+        choose_from_menu(db_act_unit_sel, activity, db_act_unit_MBq);
+        choose_from_menu(db_flow_unit_sel, flow, db_flow_unit_sccm);
+        choose_from_menu(db_print_sel, print, db_print_OFF);
 
         XmScaleSetValue(db_tracer_save_i, 500);
         XmScaleSetValue(db_err_save_i, 45);
@@ -93,15 +80,15 @@ TEST_F(LeastPrivilege, EveryHandlerWorksForAMemberOfTheRole)
         XmScaleSetValue(db_oper_save_i, 700);
         click(db_save_b);
 
-        put(db_opname_i, "zoe");
-        put(db_pwd_i, "lily");
+        set_text(db_opname_i, "zoe");
+        set_text(db_pwd_i, "lily");
         click(db_add_b);
-        put(db_opname_i, "anna");
+        set_text(db_opname_i, "anna");
         click(db_remove_b);
         click(db_list_b);
         EXPECT_EQ(text(db_list_t), "Operator: zoe       Password: lily\n");
 
-        put(db_conf_pwd_i, "tulip8");
+        set_text(db_conf_pwd_i, "tulip8");
         click(db_conf_pwd_b);
         click(db_read_conf_pwd_b);
         EXPECT_EQ(text(db_list_t), "Configuration password: tulip8\n");
