@@ -8,10 +8,7 @@ set -u
 cd "$(dirname "$0")/.." || exit 1
 source scripts/testbed.sh
 
-trap testbed_stop EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+testbed_stop_on_exit
 
 bench=build/param_config_bench
 if [[ ! -x $bench ]]; then

@@ -11,10 +11,7 @@ set -u
 cd "$(dirname "$0")/.." || exit 1
 source scripts/testbed.sh
 
-trap testbed_stop EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+testbed_stop_on_exit
 
 tests=build/param_config_tests
 if [[ ! -x $tests ]]; then
@@ -22,10 +19,7 @@ if [[ ! -x $tests ]]; then
     exit 1
 fi
 
-testbed_start_x 1280x1024 || exit 1
-testbed_start_wm || exit 1
-testbed_start_db "$(mktemp -d /tmp/param-config-db.XXXXXX)" || exit 1
-testbed_graph_scratch || exit 1
+testbed_start_suite_bed || exit 1
 logs=$(mktemp -d /tmp/param-config-memcheck.XXXXXX) || exit 1
 testbed__push "rm -rf -- '$logs'"
 echo "memcheck: X on $DISPLAY, database kelvaron at $PGHOST, logs in $logs"

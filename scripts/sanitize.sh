@@ -8,10 +8,7 @@ set -u -o pipefail
 cd "$(dirname "$0")/.." || exit 1
 source scripts/testbed.sh
 
-trap testbed_stop EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+testbed_stop_on_exit
 
 tests=build/sanitize/param_config_tests
 if [[ ! -x $tests ]]; then
@@ -19,10 +16,7 @@ if [[ ! -x $tests ]]; then
     exit 1
 fi
 
-testbed_start_x 1280x1024 || exit 1
-testbed_start_wm || exit 1
-testbed_start_db "$(mktemp -d /tmp/param-config-db.XXXXXX)" || exit 1
-testbed_graph_scratch || exit 1
+testbed_start_suite_bed || exit 1
 out=$(mktemp /tmp/param-config-sanitize.XXXXXX) || exit 1
 testbed__push "rm -f -- '$out'"
 echo "sanitize: X on $DISPLAY, database kelvaron at $PGHOST"
