@@ -40,6 +40,8 @@ public:
     Args &colour(String name, const char *colour, Widget against);
     Args &fg(Widget against) { return colour(XmNforeground, colour::foreground, against); }
     Args &bg(const char *background, Widget against) { return colour(XmNbackground, background, against); }
+    // Foreground and the panel background, the colours of most widgets.
+    Args &on_panel(Widget against) { return fg(against).bg(colour::panel, against); }
     // A compound-string resource from text, "\n" starting a new line.
     Args &string(String name, const char *text);
     Args &label(const char *text) { return string(XmNlabelString, text); }

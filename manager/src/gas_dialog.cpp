@@ -21,22 +21,16 @@ Widget db_gas_pressure_m, db_gas_pressure_i, db_gas_mix_save_b;
 
 namespace {
 
-Args &gas_scale(Args &args, Widget form, int maximum, int value)
+// The rest of a gas slider's resources, after its own and its colours.
+Args &gas_scale(Args &args, int maximum, int value)
 {
-    return args.fg(form)
-        .bg(colour::panel, form)
-        .set(XmNshowValue, True)
+    return args.set(XmNshowValue, True)
         .set(XmNminimum, 10)
         .set(XmNmaximum, maximum)
         .set(XmNvalue, value)
         .set(XmNorientation, XmHORIZONTAL)
         .set(XmNprocessingDirection, XmMAX_ON_RIGHT)
         .set(XmNdecimalPoints, 1);
-}
-
-Args &gas_scale(Args &&args, Widget form, int maximum, int value)
-{
-    return gas_scale(args, form, maximum, value);
 }
 
 // Pins a child to a fixed rectangle of the form: top T, bottom B pixels
@@ -59,21 +53,20 @@ void create_db_gas_mix_f(Widget parent)
     db_gas_mix_form = Args()
                           .set(XmNwidth, 180)
                           .set(XmNheight, 180)
-                          .fg(db_gas_mix_f)
-                          .bg(colour::panel, db_gas_mix_f)
+                          .on_panel(db_gas_mix_f)
                           .set(XmNautoUnmanage, False)
                           .create(XmCreateForm, db_gas_mix_f, "db_gas_mix_form");
     Widget form = db_gas_mix_form;
     db_gas_mix_m = Args()
-                       .fg(form)
-                       .bg(colour::panel, form)
+                       .on_panel(form)
                        .label("F2+He gas concentration (%)")
                        .create(XmCreateLabel, form, "db_gas_mix_m");
     db_gas_mix_i = gas_scale(Args()
                                  .set(XmNhighlightThickness, 1)
                                  .set(XmNshadowThickness, 1)
-                                 .set(XmNborderWidth, 0),
-                             form, 50, 20)
+                                 .set(XmNborderWidth, 0)
+                                 .on_panel(form),
+                             50, 20)
                        .create(XmCreateScale, form, "db_gas_mix_i");
     Widget separator1 = Args()
                             .colour(XmNforeground, colour::menu, form)
@@ -81,11 +74,10 @@ void create_db_gas_mix_f(Widget parent)
                             .set(XmNmargin, 1)
                             .create(XmCreateSeparator, form, "separator1");
     db_gas_pressure_m = Args()
-                            .fg(form)
-                            .bg(colour::panel, form)
+                            .on_panel(form)
                             .label("F2+He gas pressure[bar]")
                             .create(XmCreateLabel, form, "Gas pressure");
-    db_gas_pressure_i = gas_scale(Args(), form, 100, 100).create(XmCreateScale, form, "db_gas_pressure_i");
+    db_gas_pressure_i = gas_scale(Args().on_panel(form), 100, 100).create(XmCreateScale, form, "db_gas_pressure_i");
     Widget separator2 = Args()
                             .colour(XmNforeground, colour::menu, form)
                             .bg(colour::panel, form)

@@ -36,21 +36,11 @@ Widget frame(Widget form, const char *name)
     return Args().bg(colour::panel, form).create(XmCreateFrame, form, name);
 }
 
-// A container or caption on the panel background.
-Args &on_panel(Args &args, Widget parent)
-{
-    return args.fg(parent).bg(colour::panel, parent);
-}
-
-Args &on_panel(Args &&args, Widget parent)
-{
-    return on_panel(args, parent);
-}
 
 Widget caption(Widget parent, const char *name, const char *text, bool left = true)
 {
     Args args;
-    on_panel(args, parent).label(text);
+    args.on_panel(parent).label(text);
     if (left)
         args.set(XmNalignment, XmALIGNMENT_BEGINNING);
     return args.create(XmCreateLabel, parent, name);
@@ -63,7 +53,12 @@ Widget panel_button(Widget menu_bar, const char *name, const char *text)
 
 Widget slider(Widget parent, const char *name, int y, int maximum)
 {
-    return on_panel(Args().set(XmNx, 3).set(XmNy, y).set(XmNwidth, 78).set(XmNheight, 37), parent)
+    return Args()
+        .set(XmNx, 3)
+        .set(XmNy, y)
+        .set(XmNwidth, 78)
+        .set(XmNheight, 37)
+        .on_panel(parent)
         .set(XmNshowValue, True)
         .set(XmNminimum, 1)
         .set(XmNvalue, 1)
@@ -79,11 +74,11 @@ Widget slider(Widget parent, const char *name, int y, int maximum)
 void create_operator_panel(Widget form)
 {
     db_op_frame = frame(form, "db_op_frame");
-    db_op_p = on_panel(Args(), db_op_frame).create(XmCreateForm, db_op_frame, "db_op_p");
-    rowcol1 = on_panel(Args(), db_op_p).set(XmNspacing, 17).create(XmCreateRowColumn, db_op_p, "rowcol1");
+    db_op_p = Args().on_panel(db_op_frame).create(XmCreateForm, db_op_frame, "db_op_p");
+    rowcol1 = Args().on_panel(db_op_p).set(XmNspacing, 17).create(XmCreateRowColumn, db_op_p, "rowcol1");
     db_opname_m = caption(rowcol1, "db_opname_m", "Operator:");
     db_pwd_m = caption(rowcol1, "db_pwd_m", "Password:");
-    rowcol2 = on_panel(Args().set(XmNheight, 150), db_op_p)
+    rowcol2 = Args().set(XmNheight, 150).on_panel(db_op_p)
                   .set(XmNpacking, XmPACK_NONE)
                   .create(XmCreateRowColumn, db_op_p, "rowcol2");
     for (auto [field, name, y] : {std::tuple{&db_opname_i, "db_opname_i", 1}, std::tuple{&db_pwd_i, "db_pwd_i", 32}}) {
@@ -110,10 +105,10 @@ void create_operator_panel(Widget form)
 void create_password_panel(Widget form)
 {
     db_pwd_frame = frame(form, "db_pwd_frame");
-    db_pwd_p = on_panel(Args(), db_pwd_frame).create(XmCreateForm, db_pwd_frame, "db_pwd_p");
-    rowcol3 = on_panel(Args(), db_pwd_p).create(XmCreateRowColumn, db_pwd_p, "rowcol3");
+    db_pwd_p = Args().on_panel(db_pwd_frame).create(XmCreateForm, db_pwd_frame, "db_pwd_p");
+    rowcol3 = Args().on_panel(db_pwd_p).create(XmCreateRowColumn, db_pwd_p, "rowcol3");
     db_conf_pwd_m = caption(rowcol3, "db_conf_pwd_m", "Password");
-    rowcol4 = on_panel(Args(), db_pwd_p).create(XmCreateRowColumn, db_pwd_p, "rowcol4");
+    rowcol4 = Args().on_panel(db_pwd_p).create(XmCreateRowColumn, db_pwd_p, "rowcol4");
     db_conf_pwd_i = Args()
                         .fg(rowcol4)
                         .bg(colour::entry, rowcol4)
@@ -129,20 +124,20 @@ void create_password_panel(Widget form)
 void create_retention_panel(Widget form)
 {
     db_save_frame = frame(form, "db_save_frame");
-    db_save_p = on_panel(Args(), db_save_frame).create(XmCreateForm, db_save_frame, "db_save_p");
-    rowcol7 = on_panel(Args(), db_save_p).set(XmNspacing, 17).create(XmCreateRowColumn, db_save_p, "rowcol7");
+    db_save_p = Args().on_panel(db_save_frame).create(XmCreateForm, db_save_frame, "db_save_p");
+    rowcol7 = Args().on_panel(db_save_p).set(XmNspacing, 17).create(XmCreateRowColumn, db_save_p, "rowcol7");
     db_tracer_save_m = caption(rowcol7, "db_tracer_save_m", "\nProduction reports:");
     db_err_save_m = caption(rowcol7, "db_err_save_m", "Event log:");
-    rowcol8 = on_panel(Args(), db_save_p)
+    rowcol8 = Args().on_panel(db_save_p)
                   .set(XmNspacing, 1)
                   .set(XmNorientation, XmVERTICAL)
                   .create(XmCreateRowColumn, db_save_p, "rowcol8");
     db_tracer_save_i = slider(rowcol8, "db_tracer_save_i", 3, 1000);
     db_err_save_i = slider(rowcol8, "db_err_save_i", 41, 1000);
-    rowcol9 = on_panel(Args(), db_save_p).set(XmNspacing, 17).create(XmCreateRowColumn, db_save_p, "rowcol9");
+    rowcol9 = Args().on_panel(db_save_p).set(XmNspacing, 17).create(XmCreateRowColumn, db_save_p, "rowcol9");
     db_net_save_m = caption(rowcol9, "db_net_save_m", "\nNet log:", false);
     db_oper_save_m = caption(rowcol9, "db_oper_save_m", "Operator reports:", false);
-    rowcol11 = on_panel(Args(), db_save_p)
+    rowcol11 = Args().on_panel(db_save_p)
                    .set(XmNspacing, 1)
                    .set(XmNorientation, XmVERTICAL)
                    .create(XmCreateRowColumn, db_save_p, "rowcol11");
