@@ -18,7 +18,7 @@ demo: all
 	bash scripts/demo.sh
 
 check: all deb
-	bash scripts/check.sh
+	bash manager/tests/check.sh
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,105 +1,129 @@
 #include "testbed.h"
 
-#include <X11/IntrinsicP.h>
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <Xm/Text.h>
 #include <fcntl.h>
 #include <libpq-fe.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace testbed {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-// Waits for a child, killing it if it outlives the limit; -1 then.
-int wait_child(pid_t pid, int timeout_ms)
+std::string sql(const std::string &statements, const char *user)
 {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return status;
-}
-
-// One connection per call: the test and the program never share a session.
-Table run(const std::string &statements, bool need_rows)
-{
-    PGconn *conn = PQconnectdb("dbname=kelvaron");
+    PGconn *conn = PQconnectdb((std::string("dbname=kelvaron application_name=testbed user=") +
+                                (user ? user : std::getenv("TESTBED_SUPERUSER"))).c_str());
     PGresult *res = PQexec(conn, statements.c_str());
-    auto status = PQresultStatus(res);
-    EXPECT_TRUE(status == PGRES_TUPLES_OK || (!need_rows && status == PGRES_COMMAND_OK))
-        << statements << ": " << PQerrorMessage(conn);
-    Table out(static_cast<std::size_t>(PQntuples(res)));
-    for (int i = 0; i < PQntuples(res); ++i)
-        for (int j = 0; j < PQnfields(res); ++j)
-            out[i].push_back(PQgetisnull(res, i, j) ? "<null>"
-                                                    : std::string(PQgetvalue(res, i, j), PQgetlength(res, i, j)));
+    std::string out;
+    if (PQresultStatus(res) == PGRES_TUPLES_OK || PQresultStatus(res) == PGRES_COMMAND_OK)
+        for (int i = 0; i < PQntuples(res); ++i)
+            for (int j = 0; j < PQnfields(res); ++j)
+                out += std::string(PQgetvalue(res, i, j)) + (j + 1 < PQnfields(res) ? "|" : "\n");
+    else if (const char *state = PQresultErrorField(res, PG_DIAG_SQLSTATE))
+        out = std::string("ERROR ") + state;
     PQclear(res);
     PQfinish(conn);
     return out;
 }
 
-} // namespace
-
-void sql(const std::string &statements) { run(statements, false); }
-
-Table rows(const std::string &query) { return run(query, true); }
-
-std::string value(const std::string &query)
-{
-    auto r = rows(query);
-    return r.empty() || r[0].empty() ? "<none>" : r[0][0];
-}
-
-std::string enciphered(std::string clear)
-{
-    for (char &c : clear)
-        c = static_cast<char>(c ^ 0x0E);
-    return clear;
-}
-
-std::string enciphered_literal(const std::string &clear)
-{
-    std::string out = "E'";
-    for (unsigned char c : enciphered(clear))
-        out += std::string("\\x") + "0123456789abcdef"[c >> 4] + "0123456789abcdef"[c & 15];
-    return out + "'";
-}
-
 void reset_database()
 {
-    sql("truncate parameters, operator_list;"
-        "insert into parameters values (35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, " +
-        enciphered_literal("secret") + ")");
+    // 's','e','c','r','e','t' enciphered with 0x0E.
+    sql("truncate parameters, operator_list; insert into parameters values "
+        "(35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, '}km|kz')");
 }
 
-void clean_graph_dir()
+static std::string clear(std::string v, bool password)
 {
-    fs::create_directories(graph_dir);
-    fs::permissions(graph_dir, fs::perms(0755));
-    for (const auto &entry : fs::directory_iterator(graph_dir))
-        fs::remove_all(entry.path());
+    v.erase(v.find_last_not_of(' ') + 1);
+    for (char &c : v)
+        c = password ? static_cast<char>(c ^ 0x0E) : c;
+    return v;
+}
+
+std::map<std::string, std::string> snapshot()
+{
+    std::string rows = sql("select j.key, j.value from parameters p, jsonb_each_text(to_jsonb(p)) j union all "
+                           "select rtrim(o.operator) || '.' || j.key, j.value "
+                           "from operator_list o, jsonb_each_text(to_jsonb(o)) j");
+    std::map<std::string, std::string> out;
+    for (std::size_t at = 0, bar, end; (bar = rows.find('|', at)) != std::string::npos; at = end + 1) {
+        end = rows.find('\n', bar);
+        std::string key = rows.substr(at, bar - at);
+        out[key] = clear(rows.substr(bar + 1, end - bar - 1), key.ends_with("password"));
+    }
+    return out;
+}
+
+// The trail never copies a password: it records only that it changed.
+static std::string changes(const std::map<std::string, std::string> &changed, bool as_audited = false)
+{
+    std::string out;
+    for (const auto &[k, v] : changed)
+        out += (out.empty() ? "" : " ") + k + "=" + (as_audited && k.ends_with("password") ? "changed" : v);
+    return out;
+}
+
+std::string diff(const std::map<std::string, std::string> &before, const std::map<std::string, std::string> &after,
+                 bool as_audited)
+{
+    std::map<std::string, std::string> changed;
+    for (const auto &[k, v] : after)
+        if (!before.contains(k) || before.at(k) != v)
+            changed[k] = v;
+    for (const auto &[k, v] : before)
+        if (!after.contains(k))
+            changed[k] = "";
+    return changes(changed, as_audited);
+}
+
+std::string audited_since(const std::string &since)
+{
+    std::string rows = sql("select coalesce(row_key || '.', '') || column_name, coalesce(new_value, '') "
+                           "from audit.trail where column_name is not null and id > " + since);
+    std::map<std::string, std::string> changed;
+    for (std::size_t at = 0, bar, end; (bar = rows.find('|', at)) != std::string::npos; at = end + 1) {
+        end = rows.find('\n', bar);
+        changed[rows.substr(at, bar - at)] = rows.substr(bar + 1, end - bar - 1);
+    }
+    return changes(changed);
+}
+
+long log_size()
+{
+    std::ifstream log(std::getenv("TESTBED_PG_LOG"), std::ios::ate);
+    return static_cast<long>(log.tellg());
+}
+
+std::string statements_since(long from)
+{
+    std::ifstream log(std::getenv("TESTBED_PG_LOG"));
+    log.seekg(from);
+    const std::string mark = std::string(program_app) + "|LOG:  ";
+    std::string out;
+    // The preprocessor's own spacing is not the statement's: runs of blanks
+    // read as one, and none at the end.
+    for (std::string line; std::getline(log, line);) {
+        if (!line.starts_with(mark))
+            continue;
+        for (char c : line.substr(line.find(": ", mark.size()) + 2))
+            if (c != ' ' || (!out.empty() && out.back() != ' ' && out.back() != '\n'))
+                out += c;
+        if (out.ends_with(' '))
+            out.pop_back();
+        out += '\n';
+    }
+    return out;
 }
 
 void write_file(const std::string &path, const std::string &content)
@@ -110,157 +134,145 @@ void write_file(const std::string &path, const std::string &content)
 std::string read_file(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
+    return f ? std::string(std::istreambuf_iterator<char>(f), {}) : "<none>";
 }
 
-bool exists(const std::string &path) { return fs::exists(fs::symlink_status(path)); }
-
-TempDir::TempDir()
+static int wait_child(pid_t pid, int timeout_ms)
 {
-    char templ[] = "/tmp/param-config-test.XXXXXX";
-    path_ = mkdtemp(templ) ? templ : "";
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TempDir::~TempDir()
+static void set_env(const std::vector<std::string> &env)
 {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
+    for (std::size_t i = 0; i + 1 < env.size(); i += 2)
+        setenv(env[i].c_str(), env[i + 1].c_str(), 1);
 }
 
-void pump(int ms) { pump_until([] { return false; }, ms); }
+void with_program(const std::function<void()> &body, const std::vector<std::string> &env)
+{
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        set_env({"PGUSER", clerk, "PGAPPNAME", program_app});
+        set_env(env);
+        // Menus take a release within the multi-click time as part of the
+        // press; a short one keeps real clicks fast.
+        char arg0[] = "param-config", xrm[] = "-xrm", click_time[] = "*multiClickTime: 10";
+        char *argv[] = {arg0, xrm, click_time, nullptr};
+        int argc = 3;
+        startup(argc, argv);
+        EXPECT_TRUE(pump_until([] { return viewable(db_dummy_f); }, 20000)) << "the main window was never mapped";
+        if (!::testing::Test::HasFailure())
+            body();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    EXPECT_EQ(wait_child(pid, 120000), 0) << "the program's checks failed (see above), or it died";
+}
+
+Outcome run_binary(const std::vector<std::string> &env, int timeout_ms)
+{
+    char out[] = "/tmp/param-config-out.XXXXXX", err[] = "/tmp/param-config-err.XXXXXX";
+    int out_fd = mkstemp(out), err_fd = mkstemp(err);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        set_env(env);
+        execl(PARAM_CONFIG_BIN, "param-config", nullptr);
+        _exit(127);
+    }
+    Outcome o{wait_child(pid, timeout_ms), read_file(out), read_file(err)};
+    close(out_fd), close(err_fd), unlink(out), unlink(err);
+    return o;
+}
 
 bool pump_until(const std::function<bool()> &done, int timeout_ms)
 {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!done()) {
+    while (!done() && Clock::now() < deadline) {
         XFlush(display);
         while (XtAppPending(app_context))
             XtAppProcessEvent(app_context, XtIMAll);
-        if (Clock::now() > deadline)
-            return done();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return true;
+    return done();
+}
+
+void pump(int ms)
+{
+    pump_until([] { return false; }, ms);
 }
 
 bool viewable(Widget w)
 {
-    XWindowAttributes attributes;
-    return w && XtIsRealized(w) && XGetWindowAttributes(display, XtWindow(w), &attributes) &&
-           attributes.map_state == IsViewable;
-}
-
-void in_child(const std::function<void()> &body)
-{
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        body();
-        std::fflush(nullptr);
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = wait_child(pid, 100000);
-    ASSERT_NE(status, -1) << "the program did not end in time";
-    EXPECT_TRUE(WIFEXITED(status)) << "the program was ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the program's checks failed (see above)";
-}
-
-void with_program(const std::function<void()> &body, const std::string &cwd)
-{
-    in_child([&] {
-        ASSERT_TRUE(cwd.empty() || chdir(cwd.c_str()) == 0) << cwd;
-        char arg0[] = "param-config", *argv[] = {arg0, nullptr};
-        int argc = 1;
-        startup(argc, argv);
-        ASSERT_TRUE(pump_until([] { return viewable(db_dummy_f); }, 20000)) << "the main window was never mapped";
-        body();
-    });
-}
-
-// The output goes to files: nothing to drain while the binary runs.
-Outcome run_binary(const std::vector<std::string> &args, const std::vector<std::pair<std::string, std::string>> &env,
-                   int timeout_ms)
-{
-    TempDir dir;
-    const std::string out = dir.path() + "/out", err = dir.path() + "/err";
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
-        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
-        for (const auto &[name, val] : env)
-            val == "<unset>" ? unsetenv(name.c_str()) : setenv(name.c_str(), val.c_str(), 1);
-        std::vector<char *> argv;
-        for (const auto &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(PARAM_CONFIG_BIN, argv.data());
-        _exit(127);
-    }
-    int status = pid < 0 ? -1 : wait_child(pid, timeout_ms);
-    return {status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
-}
-
-void move_to(Widget w)
-{
-    int x = 0, y = 0;
-    Window child;
-    XTranslateCoordinates(display, XtWindow(w), DefaultRootWindow(display), resource<Dimension>(w, XmNwidth) / 2,
-                          resource<Dimension>(w, XmNheight) / 2, &x, &y, &child);
-    XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
-    pump(50);
+    XWindowAttributes a;
+    return XtIsRealized(w) && XGetWindowAttributes(display, XtWindow(w), &a) && a.map_state == IsViewable;
 }
 
 void press(Widget w)
 {
-    move_to(w);
+    int x, y;
+    Window child;
+    Dimension width = 0, height = 0;
+    XtVaGetValues(w, XmNwidth, &width, XmNheight, &height, nullptr);
+    XTranslateCoordinates(display, XtWindow(w), DefaultRootWindow(display), width / 2, height / 2, &x, &y, &child);
+    XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
+    pump(5);
     XTestFakeButtonEvent(display, 1, True, CurrentTime);
-    pump(50);
+    pump(25);
 }
 
 void release()
 {
     XTestFakeButtonEvent(display, 1, False, CurrentTime);
-    pump(100);
+    pump(25);
 }
 
 void click(Widget w)
 {
     press(w);
-    // A release within the multi-click time would leave a menu posted.
-    pump(300);
     release();
 }
 
-void key(KeySym sym)
+void key(unsigned long keysym)
 {
-    KeyCode code = XKeysymToKeycode(display, sym), shift = XKeysymToKeycode(display, XK_Shift_L);
-    bool shifted = XkbKeycodeToKeysym(display, code, 0, 0) != sym;
+    KeyCode code = XKeysymToKeycode(display, keysym), shift = XKeysymToKeycode(display, XK_Shift_L);
+    bool shifted = XkbKeycodeToKeysym(display, code, 0, 0) != keysym;
     if (shifted)
         XTestFakeKeyEvent(display, shift, True, CurrentTime);
     XTestFakeKeyEvent(display, code, True, CurrentTime);
     XTestFakeKeyEvent(display, code, False, CurrentTime);
     if (shifted)
         XTestFakeKeyEvent(display, shift, False, CurrentTime);
-    pump(20);
+    pump(3);
 }
 
-void type(Widget w, const std::string &text)
+void type(Widget field, const std::string &text)
 {
-    click(w);
+    XmTextSetString(field, const_cast<char *>(""));
+    click(field);
     for (unsigned char c : text)
-        key(c); // printable Latin-1 keysyms equal their character codes
-    pump(50);
+        key(c); // printable Latin-1 keysyms are their character codes
 }
 
-void choose_from_menu(Widget cascade, Widget menu, Widget entry)
+void choose(Widget cascade, Widget entry)
 {
     click(cascade);
-    ASSERT_TRUE(pump_until([&] { return viewable(menu); })) << XtName(cascade) << " did not post its pulldown";
+    ASSERT_TRUE(pump_until([&] { return viewable(entry); })) << XtName(cascade) << " posted no pulldown";
     click(entry);
-    ASSERT_TRUE(pump_until([&] { return !viewable(menu); })) << XtName(entry) << " left the pulldown posted";
+    ASSERT_TRUE(pump_until([&] { return !viewable(entry); })) << XtName(entry) << " left its pulldown posted";
 }
 
 std::string text(Widget w)
@@ -271,54 +283,20 @@ std::string text(Widget w)
     return out;
 }
 
-void set_text(Widget w, const std::string &s) { XmTextSetString(w, const_cast<char *>(s.c_str())); }
-
-int scale_value(Widget w) { return resource<int>(w, XmNvalue); }
-
-std::string label(Widget w)
+int value(Widget scale)
 {
-    XmString xs = resource<XmString>(w, XmNlabelString);
-    if (!xs)
-        return {};
-    // Separators come out as line feeds only through a parse table.
-    XmString separator = XmStringSeparatorCreate();
-    Arg args[4];
-    XtSetArg(args[0], XmNincludeStatus, XmINSERT);
-    XtSetArg(args[1], XmNpattern, const_cast<char *>("\n"));
-    XtSetArg(args[2], XmNpatternType, XmCHARSET_TEXT);
-    XtSetArg(args[3], XmNsubstitute, separator);
-    XmParseMapping table[1] = {XmParseMappingCreate(args, 4)};
-    char *s = static_cast<char *>(
-        XmStringUnparse(xs, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, table, 1, XmOUTPUT_ALL));
-    std::string out = s ? s : "";
-    XtFree(s);
-    XmParseMappingFree(table[0]);
-    XmStringFree(separator);
-    XmStringFree(xs);
-    return out;
+    int v = 0;
+    XtVaGetValues(scale, XmNvalue, &v, nullptr);
+    return v;
 }
-
-Pixel pixel_of(Widget w, const char *name) { return resource<Pixel>(w, name); }
-
-Pixel colour_pixel(const char *colour)
-{
-    XColor c;
-    Colormap map = DefaultColormap(display, DefaultScreen(display));
-    if (!XParseColor(display, map, colour, &c) || !XAllocColor(display, map, &c))
-        ADD_FAILURE() << "cannot allocate " << colour;
-    return c.pixel;
-}
-
-std::string class_name(Widget w) { return XtClass(w)->core_class.class_name; }
 
 } // namespace testbed
 
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (!testing::GTEST_FLAG(list_tests) && (!std::getenv("DISPLAY") || !std::getenv("PGHOST"))) {
-        std::fprintf(stderr, "These tests need an X server (DISPLAY) and the test cluster (PGHOST): "
-                             "run them with 'make check'.\n");
+    if (!testing::GTEST_FLAG(list_tests) && (!std::getenv("DISPLAY") || !std::getenv("TESTBED_PG_LOG"))) {
+        std::fprintf(stderr, "These tests need the test bed's X server and cluster: run them with 'make check'.\n");
         return 1;
     }
     return RUN_ALL_TESTS();

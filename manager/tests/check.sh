@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs the tests against real parts: Xvfb with twm, and a PostgreSQL cluster
+# made for the run that logs every statement with the client's application
+# name, holding the tables, the tool's role with a member login "clerk", and
+# the audit trail. Arguments go to ctest (-L pure, -R NAME, ...).
+set -u
+cd "$(dirname "$0")/../.." || exit 1
+
+# The program's graph directory is fixed: the run gets a private one, in a
+# mount namespace of its own, and a site's real files are never touched.
+if [[ -z ${PARAM_CONFIG_PRIVATE_NS:-} ]]; then
+    PARAM_CONFIG_PRIVATE_NS=1 exec unshare --mount --propagation private bash "$0" "$@"
+fi
+mount -t tmpfs -o mode=755 param-config-home /home && mkdir -p /home/Kelvaron/graph || exit 1
+
+source scripts/testbed.sh
+testbed_stop_on_exit
+[[ -f build/CTestTestfile.cmake ]] || { echo "check: build/ is not configured; run make check" >&2; exit 1; }
+
+TESTBED_PG_OPTIONS="-c log_statement=all -c log_line_prefix='%a|'"
+testbed_start_x 1280x1024 && testbed_start_wm &&
+    testbed_start_db "$(mktemp -d /tmp/param-config-db.XXXXXX)" || exit 1
+"$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d kelvaron -f db/role.sql -f db/audit.sql \
+    -c 'CREATE ROLE clerk LOGIN IN ROLE param_config' >/dev/null || exit 1
+export TESTBED_PG_LOG=$TESTBED_DB_DIR/log TESTBED_SUPERUSER=$(id -un)
+echo "check: X on $DISPLAY, database kelvaron at $PGHOST"
+
+# A run that finds no tests is a failure, not a pass.
+unset CTEST_PARALLEL_LEVEL
+ctest --test-dir build --output-on-failure --no-tests=error "$@"
