@@ -18,6 +18,14 @@ bool encipher_with_check(char *text, CheckCopy &chk_password)
     return true;
 }
 
+bool reads_back_whole(const char *text)
+{
+    if (std::strchr(text, blank_cipher_char) == nullptr)
+        return true;
+    db_print_msg("Character . is impossible to write in cipher.\n", nullptr);
+    return false;
+}
+
 void decipher(char *value)
 {
     if (char *blank = std::strchr(value, ' '))

@@ -7,6 +7,17 @@ using CheckCopy = std::array<char, 9>; // 8 characters and the terminator
 
 constexpr char password_key = 0x0E;
 
+// The one character whose stored byte is a blank. Readers cut a fetched
+// value at its first blank (the column's padding), so a password holding
+// it would read back shortened.
+constexpr char blank_cipher_char = ' ' ^ password_key;
+static_assert(blank_cipher_char == '.');
+
+// Whether `text` can be stored and read back whole as far as blanks go:
+// false, with the message printed, if it holds `blank_cipher_char`.
+// Handlers call it before enciphering.
+bool reads_back_whole(const char *text);
+
 // Enciphers `text` in place, keeping the clear text in `chk_password`.
 // A byte equal to the key would encipher to a terminator and shorten the
 // stored value, so the text is refused there: the message is printed and

@@ -38,6 +38,8 @@ void db_conf_pwd_btn(Widget, XtPointer, XtPointer)
         db_print_msg("Password is impossible to write in cipher.\n", nullptr);
         return;
     }
+    if (!reads_back_whole(password.get()))
+        return;
     if (!encipher_with_check(password.get(), chk_password))
         return;
     store_update_conf_password(password.get());

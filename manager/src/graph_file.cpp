@@ -3,7 +3,10 @@
 #include "message_pane.h"
 #include "owners.h"
 
+#include <sys/stat.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -53,6 +56,24 @@ void write_pair(std::FILE *out, std::string_view key, std::string_view value)
     std::fputc('\n', out);
 }
 
+// Whether graph.def may be moved to graph.save. Where it names something,
+// through any links, that must be a regular file: opening a pipe blocks for
+// ever, and a directory or device is no definition file. Nor may it be
+// graph.save itself: the rename would then move nothing and the rewrite
+// append to the file it reads, or the backup be replaced by a link to it.
+// A missing graph.def or a link to nothing is left to the rename as before;
+// whatever stat cannot look at is refused.
+bool fit_to_rewrite()
+{
+    struct stat def {};
+    if (stat(graph_def, &def) != 0)
+        return errno == ENOENT;
+    if (!S_ISREG(def.st_mode))
+        return false;
+    struct stat save {};
+    return stat(graph_save, &save) != 0 || save.st_dev != def.st_dev || save.st_ino != def.st_ino;
+}
+
 } // namespace
 
 void rewrite_pairs(std::FILE *in, std::FILE *out, std::string_view param, std::string_view unit)
@@ -69,7 +90,9 @@ void rewrite_pairs(std::FILE *in, std::FILE *out, std::string_view param, std::s
 
 void db_update_file(const char *param, const char *unit)
 {
-    if (std::rename(graph_def, graph_save) != 0) {
+    // Without a backup there is no update: a file unfit to be moved is
+    // reported as a failed rename, before anything is renamed or opened.
+    if (!fit_to_rewrite() || std::rename(graph_def, graph_save) != 0) {
         db_print_msg("Impossible to rename graph.def.\n", nullptr);
         return;
     }

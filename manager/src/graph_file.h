@@ -7,6 +7,8 @@
 
 // Moves graph.def to graph.save and writes it back with the value of every
 // pair keyed `param` replaced by `unit`. Failures go to the message pane.
+// A graph.def that is not a regular file, or is the same file as
+// graph.save, is not touched and is reported as a failed rename.
 void db_update_file(const char *param, const char *unit);
 
 // The rewrite itself, stream to stream: reads white-space separated tokens

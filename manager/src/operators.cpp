@@ -78,6 +78,8 @@ void db_add_btn(Widget, XtPointer, XtPointer)
             db_print_msg("Maximum number of characters is 5.\n", nullptr);
             return;
         }
+        if (!reads_back_whole(password.get()))
+            return;
         CheckCopy chk_password{};
         if (!encipher_with_check(password.get(), chk_password))
             return;
