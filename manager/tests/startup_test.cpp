@@ -1,0 +1,61 @@
+// Start-up as a supervisor meets it: the two failures on standard output with
+// their exit statuses, the window with the stored values, and a connection
+// lost under the running program.
+#include "testbed.h"
+
+using namespace testbed;
+
+TEST(Startup, FailuresPrintOneLineAndExit)
+{
+    sql("create role outsider login"); // may not select
+    for (auto [env, status, out] : {std::tuple{"DISPLAY=", 255, "param-config: can't open display, exiting...\n"},
+                                    {"PGHOST=/nonexistent", 1, "Database could not be opened\n"},
+                                    {"PGUSER=nobody", 1, "Database could not be opened\n"},
+                                    {"PGUSER=outsider", 1, "Database could not be opened\n"}}) {
+        Outcome o = run_binary(env);
+        EXPECT_EQ(o.status, status) << env;
+        EXPECT_EQ(o.out, out) << env;
+    }
+}
+
+// The stored values, or with no row the gas sliders' initial 30 and 100 and
+// the scales' minimum.
+TEST(Startup, WindowShowsTheStoredValues)
+{
+    for (auto [setup, shown] : {std::pair{"", std::vector{35, 80, 365, 90, 31, 180}},
+                                {"delete from parameters", std::vector{30, 100, 1, 1, 1, 1}}}) {
+        reset_database();
+        sql(setup);
+        with_program([&shown = shown] {
+            std::vector<int> values;
+            for (Widget w : {db_gas_mix_i, db_gas_pressure_i, db_tracer_save_i, db_err_save_i, db_net_save_i,
+                             db_oper_save_i})
+                values.push_back(value(w));
+            EXPECT_EQ(values, shown);
+        });
+    }
+}
+
+// The server ends the program's session: every handler still returns, only
+// the gas save (the one that checks) reports it, and the window stays.
+TEST(Startup, LostConnectionLeavesTheWindowAnswering)
+{
+    reset_database();
+    with_program([] {
+        sql(std::string("select pg_terminate_backend(pid) from pg_stat_activity where application_name = '") +
+            program_app + "'");
+        type(db_opname_i, "ab");
+        type(db_pwd_i, "pw");
+        type(db_conf_pwd_i, "pw");
+        for (Widget w : {db_list_b, db_add_b, db_remove_b, db_read_conf_pwd_b, db_conf_pwd_b, db_save_b})
+            click(w);
+        choose(db_vac_press_unit_sel, db_vac_press_kpa);
+        click(db_gas_mix_b);
+        EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
+        click(db_gas_mix_save_b);
+        EXPECT_EQ(text(db_msg_t), "Operator ab is added to database.\nOperator ab was not found.\n"
+                                  "Configuration password pw is set in database.\nDatabase problem -400\n");
+        EXPECT_EQ(text(db_list_t), "Configuration password: \n");
+        EXPECT_TRUE(viewable(db_dummy_f));
+    });
+}
