@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sstream>
 #include <string_view>
+#include <vector>
 
 // Returns "" when the rewrite's output is the model's, otherwise both.
 inline std::string rewrite_and_check(std::string_view data)
@@ -22,30 +24,14 @@ inline std::string rewrite_and_check(std::string_view data)
     if (data.empty())
         return {};
     const auto &[keyword, unit] = choices[static_cast<unsigned char>(data[0]) % 5];
-    std::string input(data.substr(1)), model, key, token;
-    bool have_key = false;
-    auto pair = [&](std::string_view value) {
-        model.append(key).append(1, '\t').append(key == keyword ? unit : value).append(1, '\n');
-    };
-    auto end_token = [&] {
-        if (token.empty())
-            return;
-        if (have_key)
-            pair(token);
-        else
-            key = token;
-        have_key = !have_key;
-        token.clear();
-    };
-    for (char c : input) {
-        if (std::string_view(" \t\n\r\v\f").find(c) != std::string_view::npos)
-            end_token();
-        else if (token += c; token.size() == 80)
-            end_token();
-    }
-    end_token();
-    if (have_key)
-        pair("");
+    std::string input(data.substr(1)), model;
+    std::istringstream words(input); // splits at exactly the file's six white-space characters
+    std::vector<std::string> tokens;
+    for (std::string word; words >> word;)
+        for (std::size_t i = 0; i < word.size(); i += 80)
+            tokens.push_back(word.substr(i, 80));
+    for (std::size_t i = 0; i < tokens.size(); i += 2)
+        model += tokens[i] + '\t' + (tokens[i] == keyword ? std::string(unit) : i + 1 < tokens.size() ? tokens[i + 1] : "") + '\n';
     // fmemopen refuses an empty buffer; an empty file reads the same.
     std::FILE *in = input.empty() ? std::fopen("/dev/null", "r") : fmemopen(input.data(), input.size(), "r");
     char *buffer = nullptr;

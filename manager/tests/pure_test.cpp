@@ -1,6 +1,5 @@
 // What runs without X or a database: the graph definition rewrite, byte for
-// byte, and the password cipher.
-#include "cipher.h"
+// byte.
 #include "graph_file.h"
 #include "../fuzz/rewrite_check.h"
 
@@ -34,8 +33,6 @@ TEST(GraphRewrite, PairsComeOutAsKeyTabValueWithTheKeywordReplaced)
         EXPECT_EQ(std::string(out, length), new_file) << old_file;
         std::free(out);
     }
-    // A token of 81 characters reads as one of 80 and one of 1.
-    EXPECT_EQ(rewrite_and_check("\3" + std::string(81, 'k') + " v"), "");
 }
 
 // Every input the fuzzer has kept, checked as the fuzzer checks it.
@@ -48,20 +45,4 @@ TEST(GraphRewrite, FuzzCorpusMatchesTheModel)
         ++files;
     }
     EXPECT_GE(files, 9);
-}
-
-// Stored bytes are the clear ones XOR 0x0E; reading cuts the column's
-// padding at the first blank, and a full-width value keeps every byte.
-TEST(Cipher, StoredFormAndReadingBack)
-{
-    char text[] = "secret";
-    CheckCopy check{};
-    ASSERT_TRUE(encipher_with_check(text, check));
-    EXPECT_STREQ(text, "}km|kz");
-    EXPECT_STREQ(check.data(), "secret");
-    for (auto [stored, shown] : {std::pair{"}km|kz  ", "secret"}, {"?<=:;896", "12345678"}, {"o  ", "a"}}) {
-        std::string value = stored;
-        decipher(value.data());
-        EXPECT_STREQ(value.c_str(), shown);
-    }
 }

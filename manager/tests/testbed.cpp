@@ -2,6 +2,7 @@
 
 #include <X11/extensions/XTest.h>
 #include <X11/IntrinsicP.h>
+#include <Xm/Scale.h>
 #include <Xm/Text.h>
 #include <libpq-fe.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <thread>
 
 namespace testbed {
@@ -22,7 +24,7 @@ std::string sql(const std::string &statements, const char *user)
     std::string out;
     for (int i = 0; i < PQntuples(res); ++i)
         for (int j = 0; j < PQnfields(res); ++j)
-            out += PQgetvalue(res, i, j) + std::string(j + 1 < PQnfields(res) ? "|" : "\n");
+            out += (j ? "|" : i ? "\n" : "") + std::string(PQgetvalue(res, i, j));
     if (const char *state = PQresultErrorField(res, PG_DIAG_SQLSTATE))
         out = std::string("ERROR ") + state;
     PQclear(res);
@@ -36,48 +38,37 @@ void reset_database()
         "(35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, '}km|kz')"); // "secret" XOR 0x0E
 }
 
-// "key|value\n" rows by key; passwords deciphered with the stored form's key.
-static State pairs(const std::string &rows, bool decipher)
+// Every stored value by key: "flow_unit", or "name.password" for an
+// operator; passwords deciphered with the stored form's key (XOR 0x0E) and
+// padding dropped.
+static std::string state()
 {
-    State out;
-    for (std::size_t at = 0, bar, end; (bar = rows.find('|', at)) != std::string::npos; at = end + 1) {
-        end = rows.find('\n', bar);
-        std::string key = rows.substr(at, bar - at), v = rows.substr(bar + 1, end - bar - 1);
-        v.erase(v.find_last_not_of(' ') + 1);
-        for (char &c : v)
-            c = static_cast<char>(decipher && key.ends_with("password") ? c ^ 0x0E : c);
-        out[key] = v;
-    }
-    return out;
+    std::string clear, stored;
+    for (char c = ' '; c < 127; ++c)
+        clear += c == '\'' ? "''" : std::string(1, c), stored += (c ^ 0x0E) == '\'' ? "''" : std::string(1, c ^ 0x0E);
+    return "(select key, case when key like '%password' then translate(rtrim(value), '" + stored + "', '" + clear +
+           "') else rtrim(value) end as value from (select j.* from parameters p, jsonb_each_text(to_jsonb(p)) j "
+           "union all select rtrim(o.operator) || '.' || j.key, j.value "
+           "from operator_list o, jsonb_each_text(to_jsonb(o)) j) stored)";
 }
 
-State snapshot()
+void snapshot()
 {
-    return pairs(sql("select j.key, j.value from parameters p, jsonb_each_text(to_jsonb(p)) j union all "
-                     "select rtrim(o.operator) || '.' || j.key, j.value "
-                     "from operator_list o, jsonb_each_text(to_jsonb(o)) j"), true);
+    sql("drop table if exists snapshot; create table snapshot as select * from " + state() + " s");
 }
 
-std::string changes(const State &before, const State &after, bool as_audited)
+std::string changes(bool as_audited)
 {
-    State changed;
-    for (const auto &[k, v] : after)
-        if (!before.contains(k) || before.at(k) != v)
-            changed[k] = v;
-    for (const auto &[k, v] : before)
-        if (!after.contains(k))
-            changed[k] = "";
-    std::string out;
     // The trail never copies a password: it records that it changed.
-    for (const auto &[k, v] : changed)
-        out += (out.empty() ? "" : " ") + k + "=" + (as_audited && k.ends_with("password") ? "changed" : v);
-    return out;
+    const std::string value = as_audited ? "case when key like '%password' then 'changed' else n.value end" : "n.value";
+    return sql("select string_agg(key || '=' || coalesce(" + value + ", ''), ' ' order by key) from " + state() +
+               " n full join snapshot s using (key) where n.value is distinct from s.value");
 }
 
 std::string audited_since(const std::string &mark)
 {
-    return changes({}, pairs(sql("select coalesce(row_key || '.', '') || column_name, coalesce(new_value, '') "
-                                 "from audit.trail where column_name is not null and id > " + mark), false));
+    return sql("select string_agg(coalesce(row_key || '.', '') || column_name || '=' || coalesce(new_value, ''), "
+               "' ' order by coalesce(row_key || '.', '') || column_name) from audit.trail where column_name is not null and id > " + mark);
 }
 
 long log_size()
@@ -91,17 +82,11 @@ std::string statements_since(long from)
     log.seekg(from);
     const std::string mark = std::string(program_app) + "|LOG:  ";
     std::string out;
+    for (std::string line; std::getline(log, line);)
+        if (line.starts_with(mark))
+            out += line.substr(line.find(": ", mark.size()) + 2) + "\n";
     // The preprocessor's spacing is its own: runs of blanks read as one.
-    for (std::string line; std::getline(log, line);) {
-        if (!line.starts_with(mark))
-            continue;
-        for (char c : line.substr(line.find(": ", mark.size()) + 2))
-            if (c != ' ' || (!out.empty() && out.back() != ' ' && out.back() != '\n'))
-                out += c;
-        out.erase(out.find_last_not_of(' ') + 1);
-        out += '\n';
-    }
-    return out;
+    return std::regex_replace(std::regex_replace(out, std::regex(" +"), " "), std::regex(" \n"), "\n");
 }
 
 void write_file(const std::string &path, const std::string &content)
@@ -234,7 +219,7 @@ void put(Widget w, const std::string &text)
 int value(Widget scale)
 {
     int v = 0;
-    XtVaGetValues(scale, XmNvalue, &v, nullptr);
+    XmScaleGetValue(scale, &v);
     return v;
 }
 

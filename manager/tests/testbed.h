@@ -10,7 +10,6 @@
 #include "widgets.h"
 
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -21,19 +20,18 @@ namespace testbed {
 constexpr const char *clerk = "clerk", *program_app = "under-test";
 constexpr const char *graph_def = "/home/Kelvaron/graph/graph.def", *graph_save = "/home/Kelvaron/graph/graph.save";
 
-// SQL as `user` (the superuser by default): the rows as "field|field\n", or
-// "ERROR sqlstate".
+// SQL as `user` (the superuser by default): the rows as "field|field", a
+// line each, or "ERROR sqlstate".
 std::string sql(const std::string &statements, const char *user = nullptr);
 // Both tables emptied, then the standard row: gas 35 and 80, every code '1',
 // days 365, 90, 31, 180, configuration password "secret".
 void reset_database();
-// Every stored value by key ("flow_unit", "name.password"), passwords
-// deciphered here and padding dropped; and what changed between two of
-// them, "key=value ..." (empty: removed), or with passwords as the audit
-// trail records them.
-using State = std::map<std::string, std::string>;
-State snapshot();
-std::string changes(const State &before, const State &after, bool as_audited = false);
+// Takes a snapshot of every stored value; then what changed since,
+// "key=value ..." in key order ("flow_unit", "name.password"; empty value:
+// removed), passwords in clear or, as the audit trail records them,
+// "changed"; and what the trail recorded after row `mark`.
+void snapshot();
+std::string changes(bool as_audited = false);
 std::string audited_since(const std::string &mark);
 // The program's statements in the server's log after byte `from`, a line each.
 long log_size();
