@@ -54,7 +54,7 @@ deb: all
 
 # The test suite under valgrind memcheck (a few minutes).
 memcheck: all
-	bash scripts/memcheck.sh
+	bash manager/tests/memcheck.sh
 
 # The test suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
 SANITIZE_DIR := $(BUILD_DIR)/sanitize
@@ -63,11 +63,11 @@ sanitize: all
 	@test -f $(SANITIZE_DIR)/Makefile -o -f $(SANITIZE_DIR)/build.ninja || \
 		cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)"
 	cmake --build $(SANITIZE_DIR) -j2
-	bash scripts/sanitize.sh
+	bash manager/tests/sanitize.sh
 
 # libFuzzer on the graph definition rewrite, about a minute (FUZZ_SECONDS).
 fuzz:
-	bash scripts/fuzz.sh
+	bash manager/tests/fuzz.sh
 
 # Figures beside their floors, measured in one run (about two minutes).
 bench: all

@@ -2,7 +2,8 @@
 # Runs the tests against real parts: Xvfb with twm, and a PostgreSQL cluster
 # made for the run that logs every statement with the client's application
 # name, holding the tables, the tool's role with a member login "clerk", and
-# the audit trail. Arguments go to ctest (-L pure, -R NAME, ...).
+# the audit trail. Arguments go to ctest (-L pure, -R NAME, ...); with
+# --run COMMAND..., the command runs on the bed instead of ctest.
 set -u
 cd "$(dirname "$0")/../.." || exit 1
 
@@ -25,6 +26,11 @@ testbed_start_x 1280x1024 && testbed_start_wm &&
 export TESTBED_PG_LOG=$TESTBED_DB_DIR/log TESTBED_SUPERUSER=$(id -un)
 echo "check: X on $DISPLAY, database kelvaron at $PGHOST"
 
+if [[ ${1:-} == --run ]]; then
+    shift
+    "$@"
+    exit
+fi
 # A run that finds no tests is a failure, not a pass.
 unset CTEST_PARALLEL_LEVEL
 ctest --test-dir build --output-on-failure --no-tests=error "$@"

@@ -7,7 +7,7 @@
 # Needs clang 14 and its libFuzzer runtime, installed here if missing: the
 # normal build does not use clang.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 packages=(clang-14 libclang-rt-14-dev libmotif-dev)
 missing=()
