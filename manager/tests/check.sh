@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs the tests against real parts: Xvfb with twm, and a PostgreSQL cluster
 # made for the run that logs every statement with the client's application
-# name, holding the tables, the tool's role with a member login "clerk", and
-# the audit trail. Arguments go to ctest (-L pure, -R NAME, ...); with
-# --run COMMAND..., the command runs on the bed instead of ctest.
+# name, holding the tables, the tool's role with a member login "clerk", the
+# audit trail and the tests' own read-back (bed.sql). Arguments go to ctest
+# (-L pure, -R NAME, ...); with --run COMMAND..., the command runs on the bed
+# instead of ctest.
 set -u
 cd "$(dirname "$0")/../.." || exit 1
 
@@ -22,6 +23,7 @@ TESTBED_PG_OPTIONS="-c log_statement=all -c log_line_prefix='%a|'"
 testbed_start_x 1280x1024 && testbed_start_wm &&
     testbed_start_db "$(mktemp -d /tmp/param-config-db.XXXXXX)" || exit 1
 "$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d kelvaron -f db/role.sql -f db/audit.sql \
+    -f manager/tests/bed.sql \
     -c 'CREATE ROLE clerk LOGIN IN ROLE param_config' >/dev/null || exit 1
 export TESTBED_PG_LOG=$TESTBED_DB_DIR/log TESTBED_SUPERUSER=$(id -un)
 echo "check: X on $DISPLAY, database kelvaron at $PGHOST"

@@ -1,7 +1,7 @@
 // Every handler's effect, a row each: what the user does, what the message
-// pane gains, what the list pane shows, which stored values change (the audit
-// trail must record exactly those), what graph.def holds and the statements
-// the server received from the program, in order. The program runs as a
+// pane gains, what the list pane shows, which stored values change (bed.sql
+// reads them back; the audit trail must record exactly those), what graph.def
+// holds and the statements the server received from the program, in order. The program runs as a
 // member of the tool's least-privilege role throughout.
 #include "testbed.h"
 
@@ -139,14 +139,14 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             EXPECT_EQ(sql(row.setup).find("ERROR"), std::string::npos) << row.setup;
             put(db_msg_t, "");
             put(db_list_t, untouched);
-            snapshot();
+            sql("select test_take_snapshot()");
             const std::string mark = sql("select coalesce(max(id), 0) from audit.trail");
             const long log = log_size();
             row.act();
             EXPECT_EQ(text(db_msg_t), row.pane);
             EXPECT_EQ(text(db_list_t), row.list);
-            EXPECT_EQ(changes(), row.changed);
-            EXPECT_EQ(audited_since(mark), changes(true));
+            EXPECT_EQ(sql("select test_changes(false)"), row.changed);
+            EXPECT_EQ(sql("select test_audited_since(" + mark + ")"), sql("select test_changes(true)"));
             EXPECT_EQ(statements_since(log), row.statements);
             EXPECT_EQ(read_file(graph_def), row.graph_after);
             EXPECT_EQ(read_file(graph_save), row.graph_after == graph ? "<none>" : graph);

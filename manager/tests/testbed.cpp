@@ -38,39 +38,6 @@ void reset_database()
         "(35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, '}km|kz')"); // "secret" XOR 0x0E
 }
 
-// Every stored value by key: "flow_unit", or "name.password" for an
-// operator; passwords deciphered with the stored form's key (XOR 0x0E) and
-// padding dropped.
-static std::string state()
-{
-    std::string clear, stored;
-    for (char c = ' '; c < 127; ++c)
-        clear += c == '\'' ? "''" : std::string(1, c), stored += (c ^ 0x0E) == '\'' ? "''" : std::string(1, c ^ 0x0E);
-    return "(select key, case when key like '%password' then translate(rtrim(value), '" + stored + "', '" + clear +
-           "') else rtrim(value) end as value from (select j.* from parameters p, jsonb_each_text(to_jsonb(p)) j "
-           "union all select rtrim(o.operator) || '.' || j.key, j.value "
-           "from operator_list o, jsonb_each_text(to_jsonb(o)) j) stored)";
-}
-
-void snapshot()
-{
-    sql("drop table if exists snapshot; create table snapshot as select * from " + state() + " s");
-}
-
-std::string changes(bool as_audited)
-{
-    // The trail never copies a password: it records that it changed.
-    const std::string value = as_audited ? "case when key like '%password' then 'changed' else n.value end" : "n.value";
-    return sql("select string_agg(key || '=' || coalesce(" + value + ", ''), ' ' order by key) from " + state() +
-               " n full join snapshot s using (key) where n.value is distinct from s.value");
-}
-
-std::string audited_since(const std::string &mark)
-{
-    return sql("select string_agg(coalesce(row_key || '.', '') || column_name || '=' || coalesce(new_value, ''), "
-               "' ' order by coalesce(row_key || '.', '') || column_name) from audit.trail where column_name is not null and id > " + mark);
-}
-
 long log_size()
 {
     return static_cast<long>(std::ifstream(std::getenv("TESTBED_PG_LOG"), std::ios::ate).tellg());

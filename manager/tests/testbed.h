@@ -26,13 +26,6 @@ std::string sql(const std::string &statements, const char *user = nullptr);
 // Both tables emptied, then the standard row: gas 35 and 80, every code '1',
 // days 365, 90, 31, 180, configuration password "secret".
 void reset_database();
-// Takes a snapshot of every stored value; then what changed since,
-// "key=value ..." in key order ("flow_unit", "name.password"; empty value:
-// removed), passwords in clear or, as the audit trail records them,
-// "changed"; and what the trail recorded after row `mark`.
-void snapshot();
-std::string changes(bool as_audited = false);
-std::string audited_since(const std::string &mark);
 // The program's statements in the server's log after byte `from`, a line each.
 long log_size();
 std::string statements_since(long from);
