@@ -91,13 +91,17 @@ tool_hosts=$standby_sock,$primary_sock
 window=
 tool_pid=
 start_tool() {
-    local deadline=$((SECONDS + 20))
+    local deadline=$((SECONDS + 20)) others
+    # The program sets no _NET_WM_PID, so its window is the one with its
+    # title that was not there before (a display may show other copies).
+    others=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null)
     PGHOST=$tool_hosts PGPORT=5432 PGTARGETSESSIONATTRS=read-write "$program" &
     tool_pid=$!
     testbed_track_pid "$tool_pid"
     window=
     while ((SECONDS < deadline)); do
-        window=$(xdotool search --onlyvisible --pid "$tool_pid" --name "^${title}\$" 2>/dev/null | head -n 1)
+        window=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null |
+            grep -vxF -e "${others:-none}" | head -n 1)
         [[ -n $window ]] && { sleep 1; return 0; }
         if ! testbed__alive "$tool_pid"; then
             wait "$tool_pid"
