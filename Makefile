@@ -17,6 +17,12 @@ all:
 demo: all
 	bash scripts/demo.sh
 
+# A primary and a synchronous standby; the tool keeps a change across the
+# standby's takeover (needs what make demo needs).
+.PHONY: standby-demo
+standby-demo: all
+	bash scripts/standby-demo.sh
+
 check: all deb
 	bash manager/tests/check.sh
 

@@ -8,6 +8,19 @@
 --     psql -d kelvaron -f db/role.sql
 --     psql -d kelvaron -c 'GRANT param_config TO alice'
 -- Idempotent: running it again leaves the same grants.
+--
+-- Not taken away here: what PostgreSQL grants every role through PUBLIC in
+-- each database, namely TEMPORARY (temporary tables, gone with the session)
+-- and making large objects (lo_creat, lo_create, lo_from_bytea; they stay,
+-- owned by their maker, until deleted). A grant to PUBLIC cannot be taken
+-- from this role's members alone, and taking it from PUBLIC would take it
+-- from the production system's other programs too, which this file cannot
+-- know. Neither reaches the tool's tables. A site whose programs need
+-- neither takes both away, as the database owner in kelvaron:
+--     REVOKE TEMPORARY ON DATABASE kelvaron FROM PUBLIC;
+--     REVOKE EXECUTE ON FUNCTION lo_creat(integer), lo_create(oid),
+--         lo_from_bytea(oid, bytea) FROM PUBLIC;
+-- and grants them back to the roles of any program that does need them.
 
 DO $$
 BEGIN

@@ -41,6 +41,9 @@ void startup(int &argc, char **argv)
     XtVaSetValues(db_gas_mix_i, XmNvalue, db_gas_mix_value, nullptr);
     XtVaSetValues(db_gas_pressure_i, XmNvalue, db_gas_pressure_value, nullptr);
     if (select_code < 0) {
+        // Standard output keeps its one line; the reason is for whoever
+        // has to put the database right.
+        std::fprintf(stderr, "%s: %s\n", argv[0], store_failure_reason());
         std::printf("Database could not be opened\n");
         std::exit(1);
     }

@@ -18,6 +18,11 @@ using StoredPassword = std::array<char, 9>; // 8 characters and the terminator
 long store_sqlcode();
 
 void store_connect();
+
+// Why the start-up select failed, on one line: libpq's message when the
+// connect itself failed (each host tried, joined with "; "), otherwise the
+// runtime's error text of the last statement.
+const char *store_failure_reason();
 void store_disconnect();
 
 void store_select_gas(int &value, int &pressure);
