@@ -1,16 +1,112 @@
-// The site database as the tool's role and other clients meet it.
+// The site database as several consoles, the tool's role, other clients and
+// an upgrade meet it, and the site's server over TLS with its standby.
 #include "testbed.h"
+
+#include "callbacks.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testbed;
 
-// The handler table runs as a member of the tool's role; anything beyond
-// what the program sends is refused to it.
-TEST(Database, TheToolsRoleMayDoNothingElse)
+// Writes refused to the tool's role (42501) and to anyone (the guards), each
+// leaving every stored value as it was; the sliders' limits pass.
+TEST(Database, RefusedWritesLeaveTheRowAsItWas)
+{
+    const std::vector<std::tuple<const char *, const char *, const char *>> rows = {
+        {clerk, "insert into parameters select * from parameters", "ERROR 42501"},
+        {clerk, "delete from parameters", "ERROR 42501"},
+        {clerk, "truncate operator_list", "ERROR 42501"},
+        {clerk, "update operator_list set password = 'x'", "ERROR 42501"},
+        {clerk, "create table public.x (a int)", "ERROR 42501"},
+        {clerk, "insert into audit.trail (table_name, operation) values ('x', 'y')", "ERROR 42501"},
+        {nullptr, "insert into parameters select * from parameters", "ERROR 23505"},
+        {clerk, "insert into operator_list values ('anna ', 'x')", "ERROR 23505"},
+        {clerk, "update parameters set gas_value = null", "ERROR 23502"},
+        {clerk, "update parameters set gas_value = 51", "ERROR 23514"},
+        {clerk, "update parameters set gas_pressure = 9", "ERROR 23514"},
+        {clerk, "update parameters set net_save_days = 63", "ERROR 23514"},
+        {clerk, "update parameters set oper_save_days = 0", "ERROR 23514"},
+        {clerk, "update parameters set vac_press_unit = '4'", "ERROR 23514"},
+        {clerk, "update parameters set flow_unit = '3'", "ERROR 23514"},
+        {clerk, "update parameters set tracer_print = '2'", "ERROR 23514"},
+    };
+    for (const auto &[user, statement, outcome] : rows) {
+        reset_database();
+        sql("insert into operator_list values ('anna', 'o'); select test_take_snapshot()");
+        EXPECT_EQ(sql(statement, user), outcome) << statement;
+        EXPECT_EQ(sql("select test_changes(false)"), "") << statement;
+    }
+    sql("update parameters set gas_value = 50, gas_pressure = 10, net_save_days = 62, tracer_save_days = 1000", clerk);
+    EXPECT_EQ(sql("select test_changes(false)"), "gas_pressure=10 gas_value=50 net_save_days=62 tracer_save_days=1000");
+}
+
+// Two consoles press Add for the same new name at the same moment: both
+// count no such operator while a lock holds their inserts back, and one
+// insert is refused.
+TEST(Database, TwoConsolesAddingOneNameStoreOneRow)
 {
     reset_database();
-    for (const char *statement :
-         {"insert into parameters select * from parameters", "delete from parameters", "truncate operator_list",
-          "update operator_list set password = 'x'", "create table public.x (a int)",
-          "insert into audit.trail (table_name, operation) values ('x', 'y')", "select * from audit.trail"})
-        EXPECT_EQ(sql(statement, clerk), "ERROR 42501") << statement;
+    std::FILE *lock = popen("psql -X -q -d kelvaron -c 'begin' -c 'lock operator_list in share row exclusive mode' "
+                            "-c 'select pg_sleep(2)' -c 'commit'", "r");
+    for (int i = 0; i < 200 && sql("select count(*) from pg_locks where mode like 'ShareRowEx%'") != "1"; ++i)
+        usleep(10000);
+    pid_t consoles[2];
+    for (pid_t &pid : consoles)
+        if ((pid = fork()) == 0) {
+            with_program([] {
+                put(db_opname_i, "race");
+                put(db_pwd_i, "pw");
+                db_add_btn(nullptr, nullptr, nullptr);
+            });
+            _exit(::testing::Test::HasFailure());
+        }
+    for (pid_t pid : consoles) {
+        int status = 1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+    }
+    pclose(lock);
+    EXPECT_EQ(sql("select count(*) from operator_list"), "1");
+}
+
+// The upgrade of a database whose rows break the guards names them and
+// changes nothing.
+TEST(Database, UpgradeRefusesRowsThatBreakTheGuards)
+{
+    sql("drop database if exists old_site");
+    sql("create database old_site");
+    const std::string psql = "psql -X -q -v ON_ERROR_STOP=1 -d old_site ";
+    ASSERT_EQ(std::system((psql + "-c 'create table parameters (gas_value int, gas_pressure int, target_press_unit "
+                           "char(1), vac_press_unit char(1), activity_unit char(1), flow_unit char(1), tracer_print "
+                           "char(1), tracer_save_days int, error_save_days int, net_save_days int, oper_save_days int, "
+                           "password char(8))' -c 'create table operator_list (operator char(5), password char(8))' "
+                           "-c \"insert into operator_list values ('anna', 'a'), ('anna', 'b')\"").c_str()), 0);
+    std::FILE *upgrade = popen((psql + "-f " PROJECT_SOURCE_DIR "/db/upgrade.sql 2>&1").c_str(), "r");
+    std::string out;
+    for (int c; (c = std::fgetc(upgrade)) != EOF;)
+        out += static_cast<char>(c);
+    EXPECT_NE(pclose(upgrade), 0);
+    EXPECT_NE(out.find("operator 'anna' is held by 2 rows"), std::string::npos) << out;
+    EXPECT_EQ(std::system((psql + "-Atc \"select (select count(*) from pg_constraint where conrelid > 16383) + "
+                                  "(select count(*) from pg_indexes where schemaname = 'public')\" | grep -qx 0").c_str()), 0);
+}
+
+// Over TLS with the server's certificate checked, with the standby listed
+// first: the tool works on the primary; after the primary is lost and the
+// standby promoted, the tool started again shows the change.
+TEST(Database, ChangeOverTlsSurvivesTheStandbysTakeover)
+{
+    const std::vector<std::string> site = {"PGHOST", "localhost,localhost", "PGPORT", std::getenv("TESTBED_TLS_PORTS"),
+        "PGTARGETSESSIONATTRS", "read-write", "PGSSLMODE", "verify-full", "PGSSLROOTCERT",
+        std::getenv("TESTBED_TLS_CA"), "PGUSER", "supervisor", "PGPASSWORD", "choose-one"};
+    with_program([] {
+        type(db_conf_pwd_i, "moved");
+        click(db_conf_pwd_b);
+    }, site);
+    ASSERT_EQ(std::system(std::getenv("TESTBED_FAILOVER")), 0);
+    with_program([] {
+        click(db_read_conf_pwd_b);
+        EXPECT_EQ(text(db_list_t), "Configuration password: moved\n");
+    }, site);
 }

@@ -125,7 +125,7 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
              "", untouched, "net_save_days=31 tracer_save_days=365",
              upd + "tracer_save_days = $1\n" + upd + "error_save_days = $1\n" + upd + "net_save_days = $1\n" + upd +
                  "oper_save_days = $1\n"},
-            {"save gas", "update parameters set gas_value = 1", [] {
+            {"save gas", "update parameters set gas_value = 12", [] {
                  click(db_gas_mix_b);
                  EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
                  click(db_gas_mix_save_b);

@@ -3,18 +3,31 @@
 // lost under the running program.
 #include "testbed.h"
 
+#include <algorithm>
+
 using namespace testbed;
 
+// Standard output and the exit status as the program has always given them;
+// the reason goes to standard error.
 TEST(Startup, FailuresPrintOneLineAndExit)
 {
     sql("create role outsider login"); // may not select
-    for (auto [env, status, out] : {std::tuple{"DISPLAY=", 255, "param-config: can't open display, exiting...\n"},
-                                    {"PGHOST=/nonexistent", 1, "Database could not be opened\n"},
-                                    {"PGUSER=nobody", 1, "Database could not be opened\n"},
-                                    {"PGUSER=outsider", 1, "Database could not be opened\n"}}) {
+    const char *tls = "PGHOST=localhost,localhost PGPORT=$TESTBED_TLS_PORTS PGSSLMODE=verify-full PGUSER=supervisor "
+                      "PGPASSWORD=choose-one PGSSLROOTCERT=$TESTBED_TLS_WRONG_CA";
+    const std::string no_db = "Database could not be opened\n";
+    const std::vector<std::tuple<std::string, int, std::string, std::string>> rows = {
+        {"DISPLAY=", 255, "param-config: can't open display, exiting...\n", ""},
+        {"PGHOST=/nonexistent", 1, no_db, "param-config: connection to server on socket \"/nonexistent/.s.PGSQL"},
+        {"PGUSER=nobody", 1, no_db, "role \"nobody\" does not exist"},
+        {"PGUSER=outsider", 1, no_db, "param-config: permission denied for table parameters"},
+        {tls, 1, no_db, "certificate verify failed"},
+    };
+    for (const auto &[env, status, out, err] : rows) {
         Outcome o = run_binary(env);
         EXPECT_EQ(o.status, status) << env;
         EXPECT_EQ(o.out, out) << env;
+        EXPECT_NE(o.err.find(err), std::string::npos) << env << ": " << o.err;
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), err.empty() ? 0 : 1) << o.err;
     }
 }
 

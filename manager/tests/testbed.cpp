@@ -101,7 +101,9 @@ Outcome run_binary(const std::string &env)
     for (int c; (c = std::fgetc(p)) != EOF;)
         out += static_cast<char>(c);
     int status = pclose(p);
-    return {WEXITSTATUS(status), out, read_file(err)};
+    Outcome o{WEXITSTATUS(status), out, read_file(err)};
+    unlink(err.c_str());
+    return o;
 }
 
 bool pump_until(const std::function<bool()> &done, int timeout_ms)
