@@ -1,5 +1,6 @@
-// The site database as several consoles, the tool's role, other clients and
-// an upgrade meet it, and the site's server over TLS with its standby.
+// The site database as several consoles, the tool's role and other clients
+// meet it, and the site's server over TLS with its standby. (upgrade.sh
+// checks the upgrade of an old site database.)
 #include "testbed.h"
 
 #include "callbacks.h"
@@ -68,28 +69,6 @@ TEST(Database, TwoConsolesAddingOneNameStoreOneRow)
     }
     pclose(lock);
     EXPECT_EQ(sql("select count(*) from operator_list"), "1");
-}
-
-// The upgrade of a database whose rows break the guards names them and
-// changes nothing.
-TEST(Database, UpgradeRefusesRowsThatBreakTheGuards)
-{
-    sql("drop database if exists old_site");
-    sql("create database old_site");
-    const std::string psql = "psql -X -q -v ON_ERROR_STOP=1 -d old_site ";
-    ASSERT_EQ(std::system((psql + "-c 'create table parameters (gas_value int, gas_pressure int, target_press_unit "
-                           "char(1), vac_press_unit char(1), activity_unit char(1), flow_unit char(1), tracer_print "
-                           "char(1), tracer_save_days int, error_save_days int, net_save_days int, oper_save_days int, "
-                           "password char(8))' -c 'create table operator_list (operator char(5), password char(8))' "
-                           "-c \"insert into operator_list values ('anna', 'a'), ('anna', 'b')\"").c_str()), 0);
-    std::FILE *upgrade = popen((psql + "-f " PROJECT_SOURCE_DIR "/db/upgrade.sql 2>&1").c_str(), "r");
-    std::string out;
-    for (int c; (c = std::fgetc(upgrade)) != EOF;)
-        out += static_cast<char>(c);
-    EXPECT_NE(pclose(upgrade), 0);
-    EXPECT_NE(out.find("operator 'anna' is held by 2 rows"), std::string::npos) << out;
-    EXPECT_EQ(std::system((psql + "-Atc \"select (select count(*) from pg_constraint where conrelid > 16383) + "
-                                  "(select count(*) from pg_indexes where schemaname = 'public')\" | grep -qx 0").c_str()), 0);
 }
 
 // Over TLS with the server's certificate checked, with the standby listed

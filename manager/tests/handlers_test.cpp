@@ -1,9 +1,14 @@
 // Every handler's effect, a row each: what the user does, what the message
 // pane gains, what the list pane shows, which stored values change (bed.sql
 // reads them back; the audit trail must record exactly those), what graph.def
-// holds and the statements the server received from the program, in order. The program runs as a
+// and graph.save hold (odd graph.def files included) and the statements the
+// server received from the program, in order. The program runs as a
 // member of the tool's least-privilege role throughout.
 #include "testbed.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -16,6 +21,7 @@ const std::string graph = "PRESSURE_UNITS bar\nFLOW_UNITS  sccm\r\nTITLE Product
 const std::string count = "select count ( * ) from operator_list where operator = $1\n";
 const std::string insert = "insert into operator_list ( operator , password ) values ( $1 , $2 )\n";
 const std::string del = "delete from operator_list where operator = $1\n";
+const std::string cannot_rename = "Impossible to rename graph.def.\n";
 
 // Operators as another program may have stored them: a 4-character name
 // (padded to 5), one holding two blanks, a full-width name and password.
@@ -24,10 +30,45 @@ const char *const listed_three = "Operator: abcd      Password: p2\nOperator: a 
 const std::string listed_abcde = "Operator: abcde     Password: 12345678\n";
 
 struct Row {
-    const char *what, *setup; // setup: SQL run before the action
+    std::string what, setup; // setup: SQL run before the action
     std::function<void()> act;
-    std::string pane, list, changed, statements, graph_after = graph;
+    // graph.save: by default the old graph.def where the new one differs,
+    // else none.
+    std::string pane, list, changed, statements, graph_after = graph, save_after = "";
 };
+
+// What a name stands for, without opening it: a pipe would block.
+std::string describe(const char *path)
+{
+    struct stat st {};
+    if (lstat(path, &st) != 0)
+        return "<none>";
+    if (S_ISLNK(st.st_mode))
+        return "-> " + std::filesystem::read_symlink(path).string();
+    if (!S_ISREG(st.st_mode))
+        return S_ISDIR(st.st_mode) ? "<directory>" : "<pipe>";
+    return read_file(path) + (st.st_nlink > 1 ? " (linked)" : "");
+}
+
+// Lets the program open `more` files beyond those it holds, and no more:
+// every descriptor below the lowest free one is taken.
+void allow_files(int more)
+{
+    int lowest = dup(0);
+    close(lowest);
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(lowest + more);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// graph.def made odd before a target-pressure choice, which still stores its
+// code: the message, and what both names hold after.
+Row odd_graph(const char *what, std::function<void()> make, std::string message, std::string def, std::string save)
+{
+    return {what, "", [make] { make(); choose(target_press_unit_sel, db_targ_press_psi); }, message, untouched,
+            "target_press_unit=3", upd + "target_press_unit = '3'\n", def, save};
+}
 
 // The listing's statements over n rows: a fetch each and one that finds no more.
 std::string listing(int n)
@@ -130,7 +171,18 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
                  EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
                  click(db_gas_mix_save_b);
              }, "", untouched, "gas_value=35", upd + "gas_value = $1 , gas_pressure = $2\n"},
+            odd_graph("graph.def missing", [] { unlink(graph_def); }, cannot_rename, "<none>", "<none>"),
+            odd_graph("graph.save unreadable", [] { allow_files(0); }, "Impossible to open graph.save.\n", "<none>",
+                      graph),
+            odd_graph("no new graph.def", [] { allow_files(1); }, "Impossible to open graph.def.\n", "<none>", graph),
+            odd_graph("hard link", [] { link(graph_def, graph_save); }, cannot_rename, graph + " (linked)", graph + " (linked)"),
+            odd_graph("link to graph.save", [] { rename(graph_def, graph_save), symlink(graph_save, graph_def); },
+                      cannot_rename, std::string("-> ") + graph_save, graph),
+            odd_graph("pipe", [] { unlink(graph_def), mkfifo(graph_def, 0644); }, cannot_rename, "<pipe>", "<none>"),
+            odd_graph("directory", [] { unlink(graph_def), mkdir(graph_def, 0755); }, cannot_rename, "<directory>", "<none>"),
         });
+        rlimit files{};
+        getrlimit(RLIMIT_NOFILE, &files);
         for (const Row &row : rows) {
             SCOPED_TRACE(row.what);
             reset_database();
@@ -143,13 +195,15 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             const std::string mark = sql("select coalesce(max(id), 0) from audit.trail");
             const long log = log_size();
             row.act();
+            setrlimit(RLIMIT_NOFILE, &files);
             EXPECT_EQ(text(db_msg_t), row.pane);
             EXPECT_EQ(text(db_list_t), row.list);
             EXPECT_EQ(sql("select test_changes(false)"), row.changed);
             EXPECT_EQ(sql("select test_audited_since(" + mark + ")"), sql("select test_changes(true)"));
             EXPECT_EQ(statements_since(log), row.statements);
-            EXPECT_EQ(read_file(graph_def), row.graph_after);
-            EXPECT_EQ(read_file(graph_save), row.graph_after == graph ? "<none>" : graph);
+            EXPECT_EQ(describe(graph_def), row.graph_after);
+            EXPECT_EQ(describe(graph_save), !row.save_after.empty() ? row.save_after
+                                            : row.graph_after == graph ? "<none>" : graph);
         }
     });
 }
