@@ -33,8 +33,7 @@ TEST(Database, RefusedWritesLeaveTheRowAsItWas)
         {clerk, "update parameters set tracer_print = '2'", "ERROR 23514"},
     };
     for (const auto &[user, statement, outcome] : rows) {
-        reset_database();
-        sql("insert into operator_list values ('anna', 'o'); select test_take_snapshot()");
+        reset_database("insert into operator_list values ('anna', 'o'); select test_take_snapshot()");
         EXPECT_EQ(sql(statement, user), outcome) << statement;
         EXPECT_EQ(sql("select test_changes(false)"), "") << statement;
     }

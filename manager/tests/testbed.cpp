@@ -18,8 +18,16 @@ namespace testbed {
 
 std::string sql(const std::string &statements, const char *user)
 {
-    PGconn *conn = PQconnectdb(("dbname=kelvaron application_name=testbed user=" +
-                                std::string(user ? user : std::getenv("TESTBED_SUPERUSER"))).c_str());
+    // The superuser's session is kept, one per process: a forked child opens
+    // its own rather than share its parent's socket.
+    static PGconn *kept = nullptr;
+    static pid_t keeper = 0;
+    auto connect = [](const char *role) {
+        return PQconnectdb(("dbname=kelvaron application_name=testbed user=" + std::string(role)).c_str());
+    };
+    if (!user && keeper != getpid())
+        kept = connect(std::getenv("TESTBED_SUPERUSER")), keeper = getpid();
+    PGconn *conn = user ? connect(user) : kept;
     PGresult *res = PQexec(conn, statements.c_str());
     std::string out;
     for (int i = 0; i < PQntuples(res); ++i)
@@ -28,14 +36,15 @@ std::string sql(const std::string &statements, const char *user)
     if (const char *state = PQresultErrorField(res, PG_DIAG_SQLSTATE))
         out = std::string("ERROR ") + state;
     PQclear(res);
-    PQfinish(conn);
+    if (user)
+        PQfinish(conn);
     return out;
 }
 
-void reset_database()
+std::string reset_database(const std::string &then)
 {
-    sql("truncate parameters, operator_list; insert into parameters values "
-        "(35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, '}km|kz')"); // "secret" XOR 0x0E
+    return sql("truncate parameters, operator_list; insert into parameters values "
+               "(35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, '}km|kz'); " + then); // "secret" XOR 0x0E
 }
 
 long log_size()

@@ -24,8 +24,9 @@ constexpr const char *graph_def = "/home/Kelvaron/graph/graph.def", *graph_save 
 // line each, or "ERROR sqlstate".
 std::string sql(const std::string &statements, const char *user = nullptr);
 // Both tables emptied, then the standard row: gas 35 and 80, every code '1',
-// days 365, 90, 31, 180, configuration password "secret".
-void reset_database();
+// days 365, 90, 31, 180, configuration password "secret"; then `then`, whose
+// last result is returned.
+std::string reset_database(const std::string &then = "");
 // The program's statements in the server's log after byte `from`, a line each.
 long log_size();
 std::string statements_since(long from);
