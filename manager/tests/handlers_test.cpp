@@ -98,30 +98,12 @@ void set_conf(const char *password)
     click(db_conf_pwd_b);
 }
 
-// Menu entries: cascade, entry, column, code (the stored row holds '1'), and
-// for the two that rewrite graph.def, what it holds after.
-std::vector<Row> menu_rows()
+// A menu entry: the row holds '1' in every code column, so choosing a '1'
+// changes nothing but is still sent. Two entries also rewrite graph.def.
+Row entry(Widget cascade, Widget entry, const char *column, char code, std::string after = graph)
 {
-    const std::tuple<Widget, Widget, const char *, char, std::string> menus[] = {
-        {target_press_unit_sel, db_targ_press_bar, "target_press_unit", '1', graph_with("bar", "sccm")},
-        {target_press_unit_sel, db_targ_press_kpa, "target_press_unit", '2', graph_with("kPa", "sccm")},
-        {target_press_unit_sel, db_targ_press_psi, "target_press_unit", '3', graph_with("psi", "sccm")},
-        {db_vac_press_unit_sel, db_vac_press_mbar, "vac_press_unit", '1', graph},
-        {db_vac_press_unit_sel, db_vac_press_kpa, "vac_press_unit", '2', graph},
-        {db_vac_press_unit_sel, db_vac_press_torr, "vac_press_unit", '3', graph},
-        {db_act_unit_sel, db_act_unit_mCi, "activity_unit", '1', graph},
-        {db_act_unit_sel, db_act_unit_MBq, "activity_unit", '2', graph},
-        {db_flow_unit_sel, db_flow_unit_mlm, "flow_unit", '1', graph_with("bar", "mL/min")},
-        {db_flow_unit_sel, db_flow_unit_sccm, "flow_unit", '2', graph_with("bar", "sccm")},
-        {db_print_sel, db_print_ON, "tracer_print", '1', graph},
-        {db_print_sel, db_print_OFF, "tracer_print", '0', graph},
-    };
-    std::vector<Row> rows;
-    for (const auto &[cascade, entry, column, code, after] : menus)
-        rows.push_back({XtName(entry), "", [cascade, entry] { choose(cascade, entry); }, "", untouched,
-                        code == '1' ? "" : column + std::string("=") + code,
-                        upd + column + " = '" + code + "'\n", after});
-    return rows;
+    return {XtName(entry), "", [cascade, entry] { choose(cascade, entry); }, "", untouched,
+            code == '1' ? "" : column + std::string("=") + code, upd + column + " = '" + code + "'\n", after};
 }
 
 } // namespace
@@ -130,12 +112,20 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
 {
     reset_database();
     with_program([] {
-        std::vector<int> shown; // the stored row as loaded
-        for (Widget w : {db_gas_mix_i, db_gas_pressure_i, db_tracer_save_i, db_err_save_i, db_net_save_i, db_oper_save_i})
-            shown.push_back(value(w));
-        EXPECT_EQ(shown, (std::vector{35, 80, 365, 90, 31, 180}));
-        std::vector<Row> rows = menu_rows();
-        rows.insert(rows.end(), {
+        EXPECT_EQ(sliders(), (std::vector{35, 80, 365, 90, 31, 180})); // the stored row as loaded
+        const std::vector<Row> rows = {
+            entry(target_press_unit_sel, db_targ_press_bar, "target_press_unit", '1', graph_with("bar", "sccm")),
+            entry(target_press_unit_sel, db_targ_press_kpa, "target_press_unit", '2', graph_with("kPa", "sccm")),
+            entry(target_press_unit_sel, db_targ_press_psi, "target_press_unit", '3', graph_with("psi", "sccm")),
+            entry(db_vac_press_unit_sel, db_vac_press_mbar, "vac_press_unit", '1'),
+            entry(db_vac_press_unit_sel, db_vac_press_kpa, "vac_press_unit", '2'),
+            entry(db_vac_press_unit_sel, db_vac_press_torr, "vac_press_unit", '3'),
+            entry(db_act_unit_sel, db_act_unit_mCi, "activity_unit", '1'),
+            entry(db_act_unit_sel, db_act_unit_MBq, "activity_unit", '2'),
+            entry(db_flow_unit_sel, db_flow_unit_mlm, "flow_unit", '1', graph_with("bar", "mL/min")),
+            entry(db_flow_unit_sel, db_flow_unit_sccm, "flow_unit", '2', graph_with("bar", "sccm")),
+            entry(db_print_sel, db_print_ON, "tracer_print", '1'),
+            entry(db_print_sel, db_print_OFF, "tracer_print", '0'),
             {"list", three, [] { click(db_list_b); }, "", listed_three + listed_abcde, "", listing(3)},
             {"list, empty table", "", [] { click(db_list_b); }, "", "", "", listing(0)},
             {"add, no name", "", [] { add("", "pw"); }, "No operator entered.\n", untouched, "", ""},
@@ -184,7 +174,7 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
                       cannot_rename, std::string("-> ") + graph_save, graph),
             odd_graph("pipe", [] { unlink(graph_def), mkfifo(graph_def, 0644); }, cannot_rename, "<pipe>", "<none>"),
             odd_graph("directory", [] { unlink(graph_def), mkdir(graph_def, 0755); }, cannot_rename, "<directory>", "<none>"),
-        });
+        };
         rlimit files{};
         getrlimit(RLIMIT_NOFILE, &files);
         for (const Row &row : rows) {

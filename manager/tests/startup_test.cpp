@@ -40,10 +40,7 @@ TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
     reset_database();
     sql("delete from parameters");
     with_program([] {
-        std::vector<int> shown;
-        for (Widget w : {db_gas_mix_i, db_gas_pressure_i, db_tracer_save_i, db_err_save_i, db_net_save_i, db_oper_save_i})
-            shown.push_back(value(w));
-        EXPECT_EQ(shown, (std::vector{30, 100, 1, 1, 1, 1}));
+        EXPECT_EQ(sliders(), (std::vector{30, 100, 1, 1, 1, 1}));
         sql(std::string("select pg_terminate_backend(pid) from pg_stat_activity where application_name = '") +
             program_app + "'");
         type(db_opname_i, "ab");

@@ -194,11 +194,12 @@ void put(Widget w, const std::string &text)
     XmTextSetString(w, const_cast<char *>(text.c_str()));
 }
 
-int value(Widget scale)
+std::vector<int> sliders()
 {
-    int v = 0;
-    XmScaleGetValue(scale, &v);
-    return v;
+    std::vector<int> values;
+    for (Widget w : {db_gas_mix_i, db_gas_pressure_i, db_tracer_save_i, db_err_save_i, db_net_save_i, db_oper_save_i})
+        XmScaleGetValue(w, &values.emplace_back());
+    return values;
 }
 
 } // namespace testbed

@@ -51,6 +51,7 @@ void type(Widget field, const std::string &text); // emptied first; unshifted ke
 void choose(Widget cascade, Widget entry);
 std::string text(Widget w);
 void put(Widget w, const std::string &text); // what typing could not enter
-int value(Widget scale);
+// The two gas sliders and the four retention scales, in that order.
+std::vector<int> sliders();
 
 } // namespace testbed
