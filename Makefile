@@ -84,22 +84,39 @@ clean:
 
 # Installation: make install [PREFIX=/usr/local] [DESTDIR=/staging/root].
 # CMake's install manifest lists the installed files without DESTDIR; the
-# full paths are kept in $(BUILD_DIR)/installed-files.txt, and make uninstall
-# removes exactly those files again.
+# full paths are kept in $(BUILD_DIR)/installed-files.txt, and the
+# directories the install is about to create in $(BUILD_DIR)/installed-dirs.txt
+# (found by a trial install into a scratch root first). make uninstall
+# removes exactly those files, then those directories where left empty.
 PREFIX = /usr/local
 DESTDIR =
+INSTALL_ROOT = $(if $(DESTDIR),$(abspath $(DESTDIR)))
 
 .PHONY: install uninstall
 
 install: all
+	@set -e; scratch=$$(mktemp -d); trap 'rm -rf "$$scratch"' EXIT; \
+	DESTDIR="$$scratch" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)" >/dev/null; \
+	{ cat $(BUILD_DIR)/installed-dirs.txt 2>/dev/null || true; \
+	  while IFS= read -r file; do \
+		dir=$${file%/*}; \
+		while [ -n "$$dir" ]; do \
+			[ -d "$(INSTALL_ROOT)$$dir" ] || echo "$(INSTALL_ROOT)$$dir"; \
+			dir=$${dir%/*}; \
+		done; \
+	  done <$(BUILD_DIR)/install_manifest.txt; \
+	  root="$(INSTALL_ROOT)"; [ -z "$$root" ] || [ -d "$$root" ] || echo "$$root"; \
+	} | sort -u >$(BUILD_DIR)/installed-dirs.txt.new
+	mv $(BUILD_DIR)/installed-dirs.txt.new $(BUILD_DIR)/installed-dirs.txt
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
-	awk -v root="$(if $(DESTDIR),$(abspath $(DESTDIR)))" '{ print root $$0 }' \
+	awk -v root="$(INSTALL_ROOT)" '{ print root $$0 }' \
 		$(BUILD_DIR)/install_manifest.txt >$(BUILD_DIR)/installed-files.txt
 
 uninstall:
-	bash scripts/uninstall.sh $(BUILD_DIR)/installed-files.txt
+	bash scripts/uninstall.sh $(BUILD_DIR)/installed-files.txt $(BUILD_DIR)/installed-dirs.txt
 
 # The Debian package, build/deb/param-config_VERSION_ARCH.deb (debhelper).
+# The maintainer comes from DEBFULLNAME and DEBEMAIL, as with Debian's own tools.
 .PHONY: deb
 
 deb: all
