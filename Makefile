@@ -98,7 +98,7 @@ install: all
 	@set -e; scratch=$$(mktemp -d); trap 'rm -rf "$$scratch"' EXIT; \
 	DESTDIR="$$scratch" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)" >/dev/null; \
 	{ cat $(BUILD_DIR)/installed-dirs.txt 2>/dev/null || true; \
-	  while IFS= read -r file; do \
+	  while IFS= read -r file || [ -n "$$file" ]; do \
 		dir=$${file%/*}; \
 		while [ -n "$$dir" ]; do \
 			[ -d "$(INSTALL_ROOT)$$dir" ] || echo "$(INSTALL_ROOT)$$dir"; \
