@@ -2,7 +2,30 @@
 # Builds the Debian package from a copy of the sources in OUT_DIR, so that
 # dpkg-buildpackage's results, which it writes beside the tree it builds,
 # land in OUT_DIR and the working tree stays as it is. Prints the .deb's path.
+#
+# The maintainer, in debian/control and the top changelog entry, is taken
+# from DEBFULLNAME and DEBEMAIL as Debian's own tools take it (DEBEMAIL may
+# also be "Name <address>"); unset, it is the project's own placeholder.
+# build-deb.sh --maintainer FILE writes that maintainer to FILE, only when
+# it changed, so the build can rebuild the package when it does.
 set -euo pipefail
+
+maintainer() {
+    local name=${DEBFULLNAME:-} email=${DEBEMAIL:-}
+    if [[ $email =~ ^(.*[^[:space:]])[[:space:]]*\<(.+)\>$ ]]; then
+        name=${name:-${BASH_REMATCH[1]}}
+        email=${BASH_REMATCH[2]}
+    fi
+    echo "${name:-param-config} <${email:-param-config@example.invalid}>"
+}
+
+if [[ ${1:-} == --maintainer ]]; then
+    file=${2:?usage: build-deb.sh --maintainer FILE}
+    mkdir -p "$(dirname "$file")"
+    line=$(maintainer)
+    [[ -f $file && $(<"$file") == "$line" ]] || echo "$line" >"$file"
+    exit 0
+fi
 
 src=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: build-deb.sh OUT_DIR}
@@ -17,7 +40,12 @@ log=$out/build.log
 
 rm -rf -- "$stage" "$deb"
 mkdir -p "$stage"
-(cd "$src" && cp -a --parents CMakeLists.txt README.md manager/src helpfiles db doc debian "$stage/")
+(cd "$src" && cp -a --parents CMakeLists.txt README.md LICENSE manager/src helpfiles db doc debian "$stage/")
+who=$(maintainer)
+who=${who//\\/\\\\}; who=${who//&/\\&}; who=${who//|/\\|} # literal in sed's replacement
+sed -i "s|^Maintainer: .*|Maintainer: $who|" "$stage/debian/control"
+# The trailer of the first entry: " -- NAME <ADDRESS>  DATE".
+sed -i "0,/^ -- .*>  /s|^ -- .*>  | -- $who  |" "$stage/debian/changelog"
 
 echo "build-deb: building in $stage (log: $log)"
 # Bounded, so a hung build cannot hold up whoever waits for the package.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, but only
 # those not yet installed, so a configured machine pays one dpkg-query per
-# package and nothing else.
+# package and nothing else. When another install holds apt's or dpkg's lock,
+# it waits for that to finish (up to APT_LOCK_WAIT seconds, default 600)
+# instead of failing.
 set -euo pipefail
 
 packages=(
@@ -15,7 +17,7 @@ packages=(
     # xdotool/xdpyinfo/xprop to drive and probe it, xwd + netpbm for screenshots
     libxtst-dev xvfb xfonts-base twm xdotool x11-utils x11-apps netpbm
     # shipping: the Debian package, man page and desktop entry checks
-    debhelper dpkg-dev man-db groff-base desktop-file-utils
+    debhelper dpkg-dev man-db groff-base desktop-file-utils lintian
 )
 
 missing=()
@@ -26,6 +28,26 @@ done
 
 ((${#missing[@]} == 0)) && exit 0
 
+# apt-get waits for dpkg's locks when given DPkg::Lock::Timeout, but not for
+# the package lists' or the download cache's lock: a run that fails on a
+# lock is tried again until the wait is used up.
+wait_s=${APT_LOCK_WAIT:-600}
+apt_get() {
+    local deadline=$((SECONDS + wait_s)) err status
+    err=$(mktemp)
+    while :; do
+        status=0
+        DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout="$wait_s" "$@" 2>"$err" || status=$?
+        if ((status == 0)) || ! grep -q 'Could not get lock' "$err" || ((SECONDS >= deadline)); then
+            cat "$err" >&2
+            rm -f "$err"
+            return "$status"
+        fi
+        echo "install-deps: another package install is running; waiting" >&2
+        sleep 3
+    done
+}
+
 echo "install-deps: installing ${missing[*]}"
-apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+apt_get update -qq
+apt_get install -y -qq "${missing[@]}"

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Removes what the last `make install` put in place, as listed in
-# installed-files.txt (full paths, DESTDIR included), and then the program's own
-# directories below share/ if they are left empty. Shared directories such as
-# bin/ or share/man/man1/ stay. The list goes last, so a second run says
-# there is nothing to remove.
+# installed-files.txt (full paths, DESTDIR included), then the directories
+# listed in installed-dirs.txt (those the install created) and the program's
+# own directories below share/, each only if left empty. Directories that
+# were there before, such as bin/ or share/man/man1/, stay. The lists go
+# last, so a second run says there is nothing to remove.
 set -euo pipefail
 
-manifest=${1:?usage: uninstall.sh BUILD_DIR/installed-files.txt}
+manifest=${1:?usage: uninstall.sh BUILD_DIR/installed-files.txt [BUILD_DIR/installed-dirs.txt]}
+created=${2:-}
 if [[ ! -f $manifest ]]; then
     echo "uninstall: $manifest not found: nothing was installed from this build" >&2
     exit 1
 fi
 
-own_dirs=()
+dirs=()
 while IFS= read -r file || [[ -n $file ]]; do
     [[ -n $file ]] || continue
     if [[ -e $file || -L $file ]]; then
@@ -25,16 +27,23 @@ while IFS= read -r file || [[ -n $file ]]; do
     if [[ $file == */share/param-config/* ]]; then
         dir=${file%/*}
         while [[ $dir == */share/param-config/* || $dir == */share/param-config ]]; do
-            own_dirs+=("$dir")
+            dirs+=("$dir")
             dir=${dir%/*}
         done
     fi
 done <"$manifest"
+if [[ -n $created && -f $created ]]; then
+    while IFS= read -r dir; do
+        [[ -n $dir ]] && dirs+=("$dir")
+    done <"$created"
+fi
 
 # Deepest first, so a parent is tried after its children.
-if ((${#own_dirs[@]} > 0)); then
-    printf '%s\n' "${own_dirs[@]}" | sort -ru | while IFS= read -r dir; do
-        [[ -d $dir ]] && rmdir --ignore-fail-on-non-empty -- "$dir"
+if ((${#dirs[@]} > 0)); then
+    printf '%s\n' "${dirs[@]}" | LC_ALL=C sort -ru | while IFS= read -r dir; do
+        if [[ -d $dir ]] && rmdir -- "$dir" 2>/dev/null; then
+            echo "-- Removed directory: $dir"
+        fi
     done
 fi
-rm -f -- "$manifest"
+rm -f -- "$manifest" ${created:+"$created"}

@@ -1,6 +1,22 @@
 #include "builder.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+namespace {
+
+// A full list would drop the argument silently and build a widget that
+// looks almost right. assert() is compiled out of the optimized build, so
+// the check is made here, in every build, and stops start-up at once.
+[[noreturn]] void list_full(const char *what, String name)
+{
+    std::fprintf(stderr, "param-config: internal error: widget argument list full, %s %s dropped\n", what,
+                 name ? name : "?");
+    std::exit(EXIT_FAILURE);
+}
+
+} // namespace
 
 int root_depth(Widget w)
 {
@@ -25,10 +41,10 @@ Args::~Args()
 
 Args &Args::set(String name, XtArgVal value)
 {
-    if (count_ < args_.size()) {
-        XtSetArg(args_[count_], name, value);
-        ++count_;
-    }
+    if (count_ == args_.size())
+        list_full("argument", name);
+    XtSetArg(args_[count_], name, value);
+    ++count_;
     return *this;
 }
 
@@ -43,7 +59,7 @@ Args &Args::colour(String name, const char *colour, Widget against)
 Args &Args::string(String name, const char *text)
 {
     if (string_count_ == strings_.size())
-        return *this;
+        list_full("compound string", name);
     XmString s = XmStringCreateLtoR(const_cast<char *>(text), const_cast<char *>(XmFONTLIST_DEFAULT_TAG));
     strings_[string_count_++] = s;
     return set(name, reinterpret_cast<XtArgVal>(s));

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The shipped forms, checked with Debian's own tools: the package (make deb
+# built it) and what make install stages under a DESTDIR. Installs nothing
+# outside a scratch directory. Usage: ship.sh BUILD_DIR, from the source root.
+set -u
+build=$(cd "${1:?usage: ship.sh BUILD_DIR}" && pwd)
+failed=0
+fail() { echo "ship: FAIL: $*" >&2; failed=1; }
+
+shopt -s nullglob
+debs=("$build"/deb/*.deb)
+((${#debs[@]})) || { echo "ship: FAIL: no package in $build/deb; run make deb" >&2; exit 1; }
+main=$(printf '%s\n' "${debs[@]}" | grep -v dbgsym | head -n 1)
+
+# lintian: no error and no warning, on the package and its debug symbols.
+out=$(lintian "${debs[@]}" 2>&1)
+grep -E '^[EW]: ' <<<"$out" && fail "lintian reports the lines above"
+
+# The package holds the program and everything a site installs with it.
+listing=$(dpkg -c "$main" | awk '{ print $NF }')
+expected=(./usr/bin/param-config ./usr/share/param-config/helpfiles/param-config.hlp
+    ./usr/share/man/man1/param-config.1.gz ./usr/share/applications/param-config.desktop
+    ./usr/share/icons/hicolor/scalable/apps/param-config.svg ./usr/share/doc/param-config/copyright)
+for sql in db/*.sql; do
+    [[ $sql == db/demo.sql ]] || expected+=("./usr/share/param-config/$sql")
+done
+for f in "${expected[@]}"; do
+    grep -qxF -- "$f" <<<"$listing" || fail "$main lacks $f"
+done
+
+# make install into a scratch root, the entry and man page checked there,
+# then make uninstall: not a file nor a directory may be left.
+# The build's record of a real install is kept aside meanwhile.
+scratch=$(mktemp -d /tmp/param-config-ship.XXXXXX)
+kept=(installed-files.txt installed-dirs.txt)
+for f in "${kept[@]}"; do [[ -f $build/$f ]] && mv "$build/$f" "$scratch/$f"; done
+restore() { for f in "${kept[@]}"; do [[ -f $scratch/$f ]] && mv "$scratch/$f" "$build/$f"; done; rm -rf -- "$scratch"; }
+trap restore EXIT
+root=$scratch/root
+make -s install DESTDIR="$root" PREFIX=/usr/local >"$scratch/install.log" 2>&1 ||
+    { cat "$scratch/install.log"; fail "make install DESTDIR=$root"; }
+entry=$root/usr/local/share/applications/param-config.desktop
+[[ -f $entry ]] || fail "no desktop entry at $entry"
+out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
+[[ -z $out ]] || fail "desktop-file-validate: $out"
+grep -qx 'Icon=param-config' "$entry" || fail "the desktop entry names no icon"
+[[ -f $root/usr/local/share/icons/hicolor/scalable/apps/param-config.svg ]] || fail "icon not installed"
+out=$(MANWIDTH=80 man --warnings -l "$root/usr/local/share/man/man1/param-config.1" 2>&1 >/dev/null)
+[[ -z $out ]] || fail "man --warnings: $out"
+make -s uninstall >"$scratch/uninstall.log" 2>&1 ||
+    { cat "$scratch/uninstall.log"; fail "make uninstall"; }
+if [[ -e $root ]]; then
+    left=$(find "$root" -mindepth 0 | head -n 20)
+    fail "make uninstall left behind: $left"
+fi
+
+((failed)) && exit 1
+echo "ship: package, install and uninstall as expected"
