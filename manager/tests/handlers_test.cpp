@@ -156,8 +156,8 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             // The field takes no more than 8.
             {"set", "", [] { set_conf("newpw1234"); }, "Configuration password newpw123 is set in database.\n",
              untouched, "password=newpw123", upd + "password = $1\n"},
-            {"save retention", "update parameters set tracer_save_days = 7, net_save_days = 8", [] { click(db_save_b); },
-             "", untouched, "net_save_days=31 tracer_save_days=365",
+            {"save retention", "update parameters set tracer_save_days = 7, net_save_days = 8",
+             [] { click(db_save_b); }, "", untouched, "net_save_days=31 tracer_save_days=365",
              upd + "tracer_save_days = $1\n" + upd + "error_save_days = $1\n" + upd + "net_save_days = $1\n" + upd +
                  "oper_save_days = $1\n"},
             {"save gas", "update parameters set gas_value = 12", [] {
@@ -169,11 +169,14 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             odd_graph("graph.save unreadable", [] { allow_files(0); }, "Impossible to open graph.save.\n", "<none>",
                       graph),
             odd_graph("no new graph.def", [] { allow_files(1); }, "Impossible to open graph.def.\n", "<none>", graph),
-            odd_graph("hard link", [] { link(graph_def, graph_save); }, cannot_rename, graph + " (linked)", graph + " (linked)"),
-            odd_graph("link to graph.save", [] { rename(graph_def, graph_save), symlink(graph_save, graph_def); },
+            odd_graph("hard link", [] { EXPECT_EQ(link(graph_def, graph_save), 0); }, cannot_rename,
+                      graph + " (linked)", graph + " (linked)"),
+            odd_graph("link to graph.save",
+                      [] { EXPECT_EQ(rename(graph_def, graph_save) | symlink(graph_save, graph_def), 0); },
                       cannot_rename, std::string("-> ") + graph_save, graph),
             odd_graph("pipe", [] { unlink(graph_def), mkfifo(graph_def, 0644); }, cannot_rename, "<pipe>", "<none>"),
-            odd_graph("directory", [] { unlink(graph_def), mkdir(graph_def, 0755); }, cannot_rename, "<directory>", "<none>"),
+            odd_graph("directory", [] { unlink(graph_def), mkdir(graph_def, 0755); }, cannot_rename, "<directory>",
+                      "<none>"),
         };
         rlimit files{};
         getrlimit(RLIMIT_NOFILE, &files);
