@@ -2,7 +2,7 @@
 // pane gains, what the list pane shows, which stored values change (bed.sql
 // reads them back; the audit trail must record exactly those), what graph.def
 // and graph.save hold (odd graph.def files included) and the statements the
-// server received from the program, in order. The program runs as a
+// server received from the program, in order; and for Help, the help text. The program runs as a
 // member of the tool's least-privilege role throughout.
 #include "testbed.h"
 
@@ -98,6 +98,21 @@ void set_conf(const char *password)
     click(db_conf_pwd_b);
 }
 
+// Help reads its file from the working directory and loads it on the press;
+// the dialog shows on the release. The last byte (the final line end) is not
+// shown, and a file that cannot be read leaves the text as it was.
+void help_from(const char *dir)
+{
+    static const std::string shipped = read_file(PROJECT_SOURCE_DIR "/helpfiles/param-config.hlp");
+    ASSERT_EQ(chdir(dir), 0);
+    XtUnmanageChild(db_help_fr); // as closing it does
+    press(db_help_b);
+    EXPECT_EQ(text(db_help_t), shipped.substr(0, shipped.size() - 1));
+    EXPECT_FALSE(viewable(db_help_t));
+    release();
+    EXPECT_TRUE(pump_until([] { return viewable(db_help_t); }));
+}
+
 // A menu entry: the row holds '1' in every code column, so choosing a '1'
 // changes nothing but is still sent. Two entries also rewrite graph.def.
 Row entry(Widget cascade, Widget entry, const char *column, char code, std::string after = graph)
@@ -165,6 +180,8 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
                  EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
                  click(db_gas_mix_save_b);
              }, "", untouched, "gas_value=35", upd + "gas_value = $1 , gas_pressure = $2\n"},
+            {"help", "", [] { help_from(PROJECT_SOURCE_DIR); }, "", untouched, "", ""},
+            {"help, no file here", "", [] { help_from("/tmp"); }, "Help file could not be opened\n", untouched, "", ""},
             odd_graph("graph.def missing", [] { unlink(graph_def); }, cannot_rename, "<none>", "<none>"),
             odd_graph("graph.save unreadable", [] { allow_files(0); }, "Impossible to open graph.save.\n", "<none>",
                       graph),

@@ -37,8 +37,7 @@ TEST(Startup, FailuresPrintOneLineAndExit)
 // reports it, and the window stays.
 TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
 {
-    reset_database();
-    sql("delete from parameters");
+    reset_database("delete from parameters");
     with_program([] {
         EXPECT_EQ(sliders(), (std::vector{30, 100, 1, 1, 1, 1}));
         sql(std::string("select pg_terminate_backend(pid) from pg_stat_activity where application_name = '") +

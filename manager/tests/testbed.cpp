@@ -104,7 +104,7 @@ void with_program(const std::function<void()> &body, const std::vector<std::stri
 
 Outcome run_binary(const std::string &env)
 {
-    const std::string err = "/tmp/param-config-test.err";
+    const std::string err = "/tmp/param-config-test-" + std::to_string(getpid()) + ".err";
     const std::string command = "env " + env + " timeout 15 bash -c 'exec -a param-config " PARAM_CONFIG_BIN "'";
     std::FILE *p = popen((command + " 2>" + err).c_str(), "r");
     std::string out;
