@@ -39,28 +39,33 @@ tls_stop() {
 }
 testbed__push tls_stop
 as_pg() { (cd "$tls" && runuser -u postgres -- "$TESTBED_PG_BIN/$@"); }
-ca() { openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$1" \
-    -keyout "$tls/$1.key" -out "$tls/$1.crt" 2>/dev/null; }
+# psql runs as root, who can read the SQL files wherever the clone is.
+on_primary() { "$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -h "$tls" -p "$p1" -U postgres "$@"; }
+key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$1" "${@:2}" 2>/dev/null; }
+start_site() {
+    key test-ca -x509 -keyout "$tls/test-ca.key" -out "$tls/test-ca.crt" &&
+        key wrong-ca -x509 -keyout "$tls/wrong-ca.key" -out "$tls/wrong-ca.crt" &&
+        key localhost -keyout "$tls/server.key" | openssl x509 -req -CA "$tls/test-ca.crt" -CAkey "$tls/test-ca.key" \
+            -days 2 -extfile <(echo subjectAltName=DNS:localhost,IP:127.0.0.1) -out "$tls/server.crt" 2>/dev/null &&
+        chown -R postgres: "$tls" || return 1
+    as_pg initdb -D "$tls/p" --no-sync -E SQL_ASCII --locale=C -U postgres -A trust >/dev/null || return 1
+    printf '%s\n' 'local all all trust' 'local replication all trust' \
+        'hostssl all all 127.0.0.1/32 scram-sha-256' >"$tls/p/pg_hba.conf"
+    as_pg pg_ctl -D "$tls/p" -l "$tls/p.log" -w -o "-p $p1 $server" start >/dev/null &&
+        on_primary -c 'CREATE DATABASE kelvaron' &&
+        on_primary -d kelvaron -f db/schema.sql -f db/role.sql \
+            -c "CREATE ROLE supervisor LOGIN PASSWORD 'choose-one' IN ROLE param_config" \
+            -c "INSERT INTO parameters VALUES (35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, 'old')" &&
+        as_pg pg_basebackup -D "$tls/s" -h "$tls" -p "$p1" -U postgres -X stream -R --no-sync -c fast &&
+        as_pg pg_ctl -D "$tls/s" -l "$tls/s.log" -w -o "-p $p2 $server -c cluster_name=standby" start &&
+        on_primary -c "ALTER SYSTEM SET synchronous_standby_names = 'standby'" -c 'SELECT pg_reload_conf()' ||
+        return 1
+    testbed__wait_for 20 '[[ $(on_primary -At -c "TABLE pg_stat_replication" | grep -c "|sync|") == 1 ]]'
+}
 p1=$((20000 + RANDOM % 20000)) p2=$((40000 + RANDOM % 20000))
 server="-c listen_addresses=127.0.0.1 -k $tls -c fsync=off -c ssl=on -c ssl_cert_file=$tls/server.crt \
     -c ssl_key_file=$tls/server.key"
-ca test-ca && ca wrong-ca && openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=localhost \
-    -keyout "$tls/server.key" 2>/dev/null | openssl x509 -req -CA "$tls/test-ca.crt" -CAkey "$tls/test-ca.key" \
-    -days 2 -extfile <(echo subjectAltName=DNS:localhost,IP:127.0.0.1) -out "$tls/server.crt" 2>/dev/null &&
-    chown -R postgres: "$tls" && as_pg initdb -D "$tls/p" --no-sync -E SQL_ASCII --locale=C -U postgres -A trust \
-    >/dev/null && printf '%s\n' 'local all all trust' 'local replication all trust' \
-    'hostssl all all 127.0.0.1/32 scram-sha-256' >"$tls/p/pg_hba.conf" &&
-    as_pg pg_ctl -D "$tls/p" -l "$tls/p.log" -w -o "-p $p1 $server" start >/dev/null &&
-    as_pg psql -X -q -h "$tls" -p "$p1" -U postgres -c 'CREATE DATABASE kelvaron' >/dev/null &&
-    as_pg psql -X -q -v ON_ERROR_STOP=1 -h "$tls" -p "$p1" -U postgres -d kelvaron -f "$PWD/db/schema.sql" \
-        -f "$PWD/db/role.sql" -c "CREATE ROLE supervisor LOGIN PASSWORD 'choose-one' IN ROLE param_config" \
-        -c "INSERT INTO parameters VALUES (35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, 'old')" >/dev/null &&
-    as_pg pg_basebackup -D "$tls/s" -h "$tls" -p "$p1" -U postgres -X stream -R --no-sync -c fast &&
-    as_pg pg_ctl -D "$tls/s" -l "$tls/s.log" -w -o "-p $p2 $server -c cluster_name=standby" start >/dev/null &&
-    as_pg psql -X -q -h "$tls" -p "$p1" -U postgres -c "ALTER SYSTEM SET synchronous_standby_names = 'standby'" \
-        -c 'SELECT pg_reload_conf()' >/dev/null &&
-    testbed__wait_for 20 "[[ \$(as_pg psql -X -At -h $tls -p $p1 -U postgres -c 'TABLE pg_stat_replication' | grep -c sync) == 1 ]]" ||
-    { echo "check: the TLS primary and its standby did not come up" >&2; cat "$tls"/*.log >&2; exit 1; }
+start_site >/dev/null || { echo "check: the TLS primary and its standby did not come up" >&2; cat "$tls"/*.log >&2; exit 1; }
 export TESTBED_TLS_PORTS=$p2,$p1 TESTBED_TLS_CA=$tls/test-ca.crt TESTBED_TLS_WRONG_CA=$tls/wrong-ca.crt
 export TESTBED_FAILOVER="cd $tls && runuser -u postgres -- $TESTBED_PG_BIN/pg_ctl -D $tls/p -m fast -w stop >/dev/null &&
     runuser -u postgres -- $TESTBED_PG_BIN/pg_ctl -D $tls/s -w promote >/dev/null"
