@@ -11,7 +11,6 @@ constexpr char password_key = 0x0E;
 // value at its first blank (the column's padding), so a password holding
 // it would read back shortened.
 constexpr char blank_cipher_char = ' ' ^ password_key;
-static_assert(blank_cipher_char == '.');
 
 // Whether `text` can be stored and read back whole as far as blanks go:
 // false, with the message printed, if it holds `blank_cipher_char`.
