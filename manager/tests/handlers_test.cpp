@@ -198,6 +198,10 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
         rlimit files{};
         getrlimit(RLIMIT_NOFILE, &files);
         for (const Row &row : rows) {
+            // valgrind creates a file before it refuses its descriptor over
+            // the limit, which would read as the program's doing.
+            if (row.what == "no new graph.def" && std::getenv("TESTBED_VALGRIND"))
+                continue;
             SCOPED_TRACE(row.what);
             const std::string mark = reset_database(row.setup + "; select test_take_snapshot(); "
                                                     "select coalesce(max(id), 0) from audit.trail");

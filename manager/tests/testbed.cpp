@@ -13,21 +13,23 @@
 #include <iterator>
 #include <regex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace testbed {
 
 std::string sql(const std::string &statements, const char *user)
 {
     // The superuser's session is kept, one per process: a forked child opens
-    // its own rather than share its parent's socket.
-    static PGconn *kept = nullptr;
-    static pid_t keeper = 0;
+    // its own rather than share its parent's socket. They live as long as
+    // their process.
+    static auto &kept = *new std::vector<std::pair<pid_t, PGconn *>>;
     auto connect = [](const char *role) {
         return PQconnectdb(("dbname=kelvaron application_name=testbed user=" + std::string(role)).c_str());
     };
-    if (!user && keeper != getpid())
-        kept = connect(std::getenv("TESTBED_SUPERUSER")), keeper = getpid();
-    PGconn *conn = user ? connect(user) : kept;
+    if (!user && (kept.empty() || kept.back().first != getpid()))
+        kept.emplace_back(getpid(), connect(std::getenv("TESTBED_SUPERUSER")));
+    PGconn *conn = user ? connect(user) : kept.back().second;
     PGresult *res = PQexec(conn, statements.c_str());
     std::string out;
     for (int i = 0; i < PQntuples(res); ++i)
@@ -105,7 +107,8 @@ void with_program(const std::function<void()> &body, const std::vector<std::stri
 Outcome run_binary(const std::string &env)
 {
     const std::string err = "/tmp/param-config-test-" + std::to_string(getpid()) + ".err";
-    const std::string command = "env " + env + " timeout 15 bash -c 'exec -a param-config " PARAM_CONFIG_BIN "'";
+    // Found through PATH, the program is called by its bare name.
+    const std::string command = "env PATH=" PARAM_CONFIG_DIR ":$PATH " + env + " timeout 15 param-config";
     std::FILE *p = popen((command + " 2>" + err).c_str(), "r");
     std::string out;
     for (int c; (c = std::fgetc(p)) != EOF;)
