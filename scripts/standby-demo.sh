@@ -225,8 +225,8 @@ say "the running tool was asked to add erik with its server gone; it stays up ($
 stop_tool
 
 say "promoting the standby"
-runuser -u postgres -- "$TESTBED_PG_BIN/pg_ctl" -D "$standby_dir/data" -w -t 30 promote >/dev/null ||
-    fail "the standby was not promoted"
+(cd "$standby_dir" && runuser -u postgres -- "$TESTBED_PG_BIN/pg_ctl" -D "$standby_dir/data" -w -t 30 promote \
+    >/dev/null) || fail "the standby was not promoted"
 
 start_tool
 locate_panel
