@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace testbed;
 
@@ -128,6 +129,21 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
     reset_database();
     with_program([] {
         EXPECT_EQ(sliders(), (std::vector{35, 80, 365, 90, 31, 180})); // the stored row as loaded
+        // Sites' resource files reach the widgets by these names.
+        for (std::string name : {
+                 "db_input_f", "target_press_unit_sel", "db_target_press_unit_sel", "db_targ_press_bar",
+                 "db_targ_press_kpa", "db_targ_press_psi", "db_vac_press_unit_sel", "vac_press", "db_vac_press_mbar",
+                 "db_vac_press_kpa", "db_vac_press_torr", "db_act_unit_sel", "activity", "db_act_unit_mCi",
+                 "db_act_unit_MBq", "db_flow_unit_sel", "flow", "db_flow_unit_mlm", "db_flow_unit_sccm", "db_print_sel",
+                 "print", "db_print_ON", "db_print_OFF", "db_gas_mix_b", "db_help_b", "db_list_t", "db_msg_t",
+                 "db_op_frame", "db_op_p", "db_opname_info_oper", "db_opname_info_pwd", "db_opname_m", "db_pwd_m",
+                 "db_opname_i", "db_pwd_i", "db_op_label", "db_list_b", "db_add_b", "db_remove_b", "db_pwd_frame",
+                 "db_pwd_p", "db_conf_pwd_m", "db_conf_pwd_i", "db_pwd_label", "db_read_conf_pwd_b", "db_conf_pwd_b",
+                 "db_save_frame", "db_save_p", "db_tracer_save_m", "db_err_save_m", "db_net_save_m", "db_oper_save_m",
+                 "db_tracer_save_i", "db_err_save_i", "db_net_save_i", "db_oper_save_i", "db_save_b", "db_save_label",
+                 "db_gas_mix_f", "db_gas_mix_form", "db_gas_mix_m", "db_gas_mix_i", "Gas pressure", "db_gas_pressure_i",
+                 "db_gas_mix_save_b", "db_help_f", "db_help_fr", "db_help_t"})
+            EXPECT_NE(XtNameToWidget(db_dummy_f, ("*" + name).c_str()), nullptr) << name;
         const std::vector<Row> rows = {
             entry(target_press_unit_sel, db_targ_press_bar, "target_press_unit", '1', graph_with("bar", "sccm")),
             entry(target_press_unit_sel, db_targ_press_kpa, "target_press_unit", '2', graph_with("kPa", "sccm")),
@@ -206,7 +222,7 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             const std::string mark = reset_database(row.setup + "; select test_take_snapshot(); "
                                                     "select coalesce(max(id), 0) from audit.trail");
             std::filesystem::remove_all(graph_def), std::filesystem::remove_all(graph_save);
-            write_file(graph_def, graph);
+            std::ofstream(graph_def) << graph;
             put(db_msg_t, "");
             put(db_list_t, untouched);
             const long log = log_size();

@@ -67,11 +67,6 @@ std::string statements_since(long from)
     return std::regex_replace(std::regex_replace(out, std::regex(" +"), " "), std::regex(" \n"), "\n");
 }
 
-void write_file(const std::string &path, const std::string &content)
-{
-    ASSERT_TRUE(std::ofstream(path, std::ios::binary) << content) << path;
-}
-
 std::string read_file(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);

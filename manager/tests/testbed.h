@@ -31,7 +31,6 @@ std::string reset_database(const std::string &then = "");
 long log_size();
 std::string statements_since(long from);
 
-void write_file(const std::string &path, const std::string &content);
 std::string read_file(const std::string &path); // "<none>" if unreadable
 
 // Forks: the child starts the program with `env` set (name, value, ...),
