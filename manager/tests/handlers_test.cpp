@@ -2,8 +2,8 @@
 // pane gains, what the list pane shows, which stored values change (bed.sql
 // reads them back; the audit trail must record exactly those), what graph.def
 // and graph.save hold (odd graph.def files included) and the statements the
-// server received from the program, in order; and for Help, the help text. The program runs as a
-// member of the tool's least-privilege role throughout.
+// server received from the program, in order; for Help, the help text too.
+// The program runs as a member of the tool's least-privilege role throughout.
 #include "testbed.h"
 
 #include <sys/resource.h>
@@ -27,7 +27,7 @@ const std::string cannot_rename = "Impossible to rename graph.def.\n";
 // Operators as another program may have stored them: a 4-character name
 // (padded to 5), one holding two blanks, a full-width name and password.
 const char *const three = "insert into operator_list values ('abcd', '~<'), ('a  b', 'o'), ('abcde', '?<=:;896')";
-const char *const listed_three = "Operator: abcd      Password: p2\nOperator: a         Password: a\n";
+const char *const listed_abcd_a = "Operator: abcd      Password: p2\nOperator: a         Password: a\n";
 const std::string listed_abcde = "Operator: abcde     Password: 12345678\n";
 
 struct Row {
@@ -116,9 +116,9 @@ void help_from(const char *dir)
 
 // A menu entry: the row holds '1' in every code column, so choosing a '1'
 // changes nothing but is still sent. Two entries also rewrite graph.def.
-Row entry(Widget cascade, Widget entry, const char *column, char code, std::string after = graph)
+Row entry(Widget cascade, Widget item, const char *column, char code, std::string after = graph)
 {
-    return {XtName(entry), "", [cascade, entry] { choose(cascade, entry); }, "", untouched,
+    return {XtName(item), "", [cascade, item] { choose(cascade, item); }, "", untouched,
             code == '1' ? "" : column + std::string("=") + code, upd + column + " = '" + code + "'\n", after};
 }
 
@@ -157,11 +157,11 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             entry(db_flow_unit_sel, db_flow_unit_sccm, "flow_unit", '2', graph_with("bar", "sccm")),
             entry(db_print_sel, db_print_ON, "tracer_print", '1'),
             entry(db_print_sel, db_print_OFF, "tracer_print", '0'),
-            {"list", three, [] { click(db_list_b); }, "", listed_three + listed_abcde, "", listing(3)},
+            {"list", three, [] { click(db_list_b); }, "", listed_abcd_a + listed_abcde, "", listing(3)},
             {"list, empty table", "", [] { click(db_list_b); }, "", "", "", listing(0)},
             {"add, no name", "", [] { add("", "pw"); }, "No operator entered.\n", untouched, "", ""},
             {"add, name present", three, [] { add("abcd", ""); },
-             "Operator abcd already exists.\nTo change password, remove and add again.\n", listed_three + listed_abcde,
+             "Operator abcd already exists.\nTo change password, remove and add again.\n", listed_abcd_a + listed_abcde,
              "", count + listing(3)},
             {"add, no password", "", [] { add("ab", ""); }, "No password entered.\n", untouched, "", count},
             {"add, 6 characters", "", [] { type(db_opname_i, "ab"); put(db_pwd_i, "123456"); click(db_add_b); },
@@ -177,7 +177,7 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             {"remove, absent", "", [] { type(db_opname_i, "zz"); click(db_remove_b); }, "Operator zz was not found.\n",
              "", "", count + listing(0)},
             {"remove", three, [] { type(db_opname_i, "abcde"); click(db_remove_b); },
-             "Operator abcde is deleted from database.\n", listed_three, "abcde.operator= abcde.password=",
+             "Operator abcde is deleted from database.\n", listed_abcd_a, "abcde.operator= abcde.password=",
              count + del + listing(2)},
             {"read", "", [] { click(db_read_conf_pwd_b); }, "", "Configuration password: secret\n", "",
              "select password from parameters\n"},
