@@ -12,8 +12,14 @@ debs=("$build"/deb/*.deb)
 ((${#debs[@]})) || { echo "ship: FAIL: no package in $build/deb; run make deb" >&2; exit 1; }
 main=$(printf '%s\n' "${debs[@]}" | grep -v dbgsym | head -n 1)
 
+scratch=$(mktemp -d /tmp/param-config-ship.XXXXXX)
+kept=(installed-files.txt installed-dirs.txt)
+restore() { for f in "${kept[@]}"; do [[ -f $scratch/$f ]] && mv "$scratch/$f" "$build/$f"; done; rm -rf -- "$scratch"; }
+trap restore EXIT
+
 # lintian: no error and no warning, on the package and its debug symbols.
-out=$(lintian "${debs[@]}" 2>&1)
+# Its temporary files go to the scratch directory, which it does not clean.
+out=$(TMPDIR=$scratch lintian "${debs[@]}" 2>&1)
 grep -E '^[EW]: ' <<<"$out" && fail "lintian reports the lines above"
 
 # The package holds the program and everything a site installs with it.
@@ -31,11 +37,7 @@ done
 # make install into a scratch root, the entry and man page checked there,
 # then make uninstall: not a file nor a directory may be left.
 # The build's record of a real install is kept aside meanwhile.
-scratch=$(mktemp -d /tmp/param-config-ship.XXXXXX)
-kept=(installed-files.txt installed-dirs.txt)
 for f in "${kept[@]}"; do [[ -f $build/$f ]] && mv "$build/$f" "$scratch/$f"; done
-restore() { for f in "${kept[@]}"; do [[ -f $scratch/$f ]] && mv "$scratch/$f" "$build/$f"; done; rm -rf -- "$scratch"; }
-trap restore EXIT
 root=$scratch/root
 make -s install DESTDIR="$root" PREFIX=/usr/local >"$scratch/install.log" 2>&1 ||
     { cat "$scratch/install.log"; fail "make install DESTDIR=$root"; }
