@@ -4,7 +4,6 @@
 #
 # Source this file, then:
 #   testbed_stop_on_exit           # traps that run testbed_stop however the shell ends
-#   testbed_start_suite_bed        # all of the next four, as the test suite needs them
 #   testbed_start_x 1280x1024      # Xvfb on a free display, exports DISPLAY
 #   testbed_start_wm               # twm with scripts/twmrc
 #   testbed_start_db DIR [DATA]    # cluster in DIR, database kelvaron, exports PGHOST;
@@ -324,11 +323,4 @@ testbed_stop_on_exit() {
     trap 'exit 130' INT
     trap 'exit 143' TERM
     trap 'exit 129' HUP
-}
-
-# The bed the test suite runs on: X with twm, a fresh cluster holding the
-# tables, and the scratch graph directory.
-testbed_start_suite_bed() {
-    testbed_start_x 1280x1024 && testbed_start_wm &&
-        testbed_start_db "$(mktemp -d /tmp/param-config-db.XXXXXX)" && testbed_graph_scratch
 }
