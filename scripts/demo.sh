@@ -82,22 +82,6 @@ window_children() {
     }'
 }
 
-# The window manager's frame around window $1: its ancestor just below the root.
-frame_of() {
-    local w=$1 parent root
-    root=$(xwininfo -root | awk '/Window id:/ { print $4 }')
-    while parent=$(xwininfo -id "$w" -tree | awk '/Parent window id:/ { print $4 }') &&
-        [[ -n $parent && $((parent)) != $((root)) ]]; do
-        w=$parent
-    done
-    echo "$w"
-}
-
-# Window $1 with its frame into the PNG file $2.
-shoot() {
-    xwd -id "$(frame_of "$1")" -silent | xwdtopnm 2>/dev/null | pnmtopng >"$2" && [[ -s $2 ]]
-}
-
 # Presses and releases a button of the main window's menu bar, counted from
 # the right (1 is Help). The menu bar is the topmost child of the shell's form.
 click_menu_bar_button() {
@@ -122,7 +106,7 @@ wait_for_dialog() {
 
 mkdir -p build
 shot=$PWD/build/demo-screenshot.png
-if ! shoot "$window" "$shot"; then
+if ! testbed_shoot "$window" "$shot"; then
     echo "demo: taking the screenshot failed" >&2
     exit 1
 fi
@@ -137,7 +121,7 @@ if [[ ${DEMO_DIALOGS:-} == 1 ]]; then
             exit 1
         fi
         sleep 1 # let it finish drawing
-        if ! shoot "$found" "$PWD/build/demo-$name.png"; then
+        if ! testbed_shoot "$found" "$PWD/build/demo-$name.png"; then
             echo "demo: taking the $name screenshot failed" >&2
             exit 1
         fi

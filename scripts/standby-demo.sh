@@ -177,20 +177,9 @@ clear_and_type() { # field, text: what is there goes first
     sleep 0.2
 }
 
-frame_of() {
-    local w=$1 parent root
-    root=$(xwininfo -root | awk '/Window id:/ { print $4 }')
-    while parent=$(xwininfo -id "$w" -tree | awk '/Parent window id:/ { print $4 }') &&
-        [[ -n $parent && $((parent)) != $((root)) ]]; do
-        w=$parent
-    done
-    echo "$w"
-}
-
 shoot() { # PNG file
     mkdir -p build
-    xwd -id "$(frame_of "$window")" -silent | xwdtopnm 2>/dev/null | pnmtopng >"$1" && [[ -s $1 ]] &&
-        say "screenshot $1"
+    testbed_shoot "$window" "$1" && say "screenshot $1"
 }
 
 operators_on() { # SOCKET

@@ -10,6 +10,7 @@
 #                                  # TESTBED_PG_OPTIONS adds server settings
 #   testbed_graph_scratch          # empty /home/Kelvaron/graph, the real one kept aside
 #   testbed_track_pid PID          # stop a process of the caller's along with the rest
+#   testbed_shoot WINDOW PNG       # a window with its frame as a PNG
 #   testbed_stop                   # undo all of it, newest first; safe to call again
 #
 # Every start pushes its own undo step before it changes anything, so a start that
@@ -161,6 +162,24 @@ testbed_start_wm() {
 testbed__stop_wm() {
     testbed__kill_pid "$TESTBED_WM_PID"
     TESTBED_WM_PID=
+}
+
+# ------------------------------------------------------------ screenshots
+
+# The window manager's frame around window $1: its ancestor just below the root.
+testbed_frame_of() {
+    local w=$1 parent root
+    root=$(xwininfo -root | awk '/Window id:/ { print $4 }')
+    while parent=$(xwininfo -id "$w" -tree | awk '/Parent window id:/ { print $4 }') &&
+        [[ -n $parent && $((parent)) != $((root)) ]]; do
+        w=$parent
+    done
+    echo "$w"
+}
+
+# Window $1 with its frame into the PNG file $2; fails if nothing was written.
+testbed_shoot() {
+    xwd -id "$(testbed_frame_of "$1")" -silent | xwdtopnm 2>/dev/null | pnmtopng >"$2" && [[ -s $2 ]]
 }
 
 # ------------------------------------------------------------- PostgreSQL
