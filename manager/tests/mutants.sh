@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Plants the faults listed in manager/tests/faults.txt, one at a time, and runs
+# the suite on each: a fault that no test notices is a place the tests do not
+# pin down. Each worker (MUTANT_WORKERS, default 2) builds a scratch copy of the
+# working tree once, unoptimized; then for each of its faults it plants the
+# fault, rebuilds what the fault touches, runs the suite on a fresh bed (the
+# schema is loaded and the standby taken over within a run) stopping at the
+# first failure, and takes the fault out again. One line per fault, then
+# "N planted, K caught, E equivalent". Interrupted, it stops every bed and
+# removes every scratch copy. Usage: mutants.sh [FAULT-NUMBER...]
+set -u
+cd "$(dirname "$0")/../.." || exit 1
+root=$PWD
+workers=${MUTANT_WORKERS:-2}
+
+# The list: "@ FILE | what a user would see", then "- OLD" and "+ NEW" (text
+# that stands exactly once in FILE, or "-N OLD" for its Nth place, and what
+# replaces it), and for a fault
+# that nothing outside the program could tell apart "= why it is equivalent".
+files=() whats=() olds=() nths=() news=() whys=()
+while IFS= read -r line || [[ -n $line ]]; do
+    case $line in
+    '@ '*) rest=${line#@ }; files+=("${rest%% | *}"); whats+=("${rest#* | }"); olds+=(""); nths+=(0); news+=(""); whys+=("") ;;
+    '- '*) olds[-1]=${line#- } ;;
+    -[0-9]' '*) nths[-1]=${line%% *}; nths[-1]=${nths[-1]#-}; olds[-1]=${line#* } ;;
+    '+ '* | '+') news[-1]=${line#+}; news[-1]=${news[-1]# } ;;
+    '= '*) whys[-1]=${line#= } ;;
+    esac
+done <manager/tests/faults.txt
+n=${#files[@]}
+wanted=("$@")
+((${#wanted[@]})) || wanted=($(seq 1 "$n"))
+
+out=$(mktemp -d /tmp/param-config-mutants.XXXXXX) || exit 1
+pids=()
+finish() {
+    local pid
+    for pid in "${pids[@]}"; do kill -TERM -- "-$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+    rm -rf -- "$out"
+}
+trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Plants (or, with "revert", takes out) fault $2 in tree $1; fails unless its
+# text stands exactly once, or at least N times where the list says "-N".
+plant() {
+    local tree=$1 i=$(($2 - 1))
+    # A fresh time stamp, so that the build takes the file out of the program again.
+    [[ ${3:-} == revert ]] && { cp "$root/${files[i]}" "$tree/${files[i]}"; return; }
+    OLD=${olds[i]} NEW=${news[i]} NTH=${nths[i]} perl -0777 -i -pe '
+        my @at; push @at, $-[0] while /\Q$ENV{OLD}\E/g;
+        die "stands " . @at . " times\n" if $ENV{NTH} ? @at < $ENV{NTH} : @at != 1;
+        substr($_, $at[$ENV{NTH} ? $ENV{NTH} - 1 : 0], length $ENV{OLD}) = $ENV{NEW};' "$tree/${files[i]}"
+}
+
+# Worker $1 of $workers: its share of the wanted faults, a line each into
+# $out/NUMBER.
+work() {
+    local w=$1 tree=$out/tree$1 k i caught log
+    mkdir -p "$tree" &&
+        git ls-files -co --exclude-standard -z | xargs -0 cp -p --parents -t "$tree" &&
+        cmake -S "$tree" -B "$tree/build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O0 >"$tree/setup.log" 2>&1 &&
+        cmake --build "$tree/build" --target param-config param_config_tests param_config_pure >>"$tree/setup.log" 2>&1 ||
+        { echo "mutants: the scratch copy did not build; see below" >&2; tail -n 30 "$tree/setup.log" >&2; return 1; }
+    for ((k = w; k < ${#wanted[@]}; k += workers)); do
+        i=${wanted[k]}
+        log=$tree/run.log
+        if ! plant "$tree" "$i" 2>"$log"; then
+            caught="LIST ERROR: the text $(<"$log")"
+        elif ! cmake --build "$tree/build" --target param-config param_config_tests param_config_pure >"$log" 2>&1; then
+            caught="LIST ERROR: does not build"
+        else
+            # The first failing assertion ends its test, and the first failing test the run.
+            (ulimit -c 0; GTEST_BREAK_ON_FAILURE=1 bash "$tree/manager/tests/check.sh" -E '^ship$' \
+                --stop-on-failure >"$log" 2>&1)
+            caught=$(awk '/The following tests FAILED/ { f = 1; next } f && / - / { print $3; exit }' "$log")
+            if [[ -z $caught ]] && ! grep -q '100% tests passed' "$log"; then
+                caught="the bed (no test ran; see a run with this fault alone)"
+            fi
+            [[ -n $caught ]] && caught="caught by $caught" || caught=SURVIVED
+        fi
+        plant "$tree" "$i" revert
+        [[ -n ${whys[i - 1]} ]] && caught="$caught (marked equivalent: ${whys[i - 1]})"
+        printf '%3d %-32s %s: %s\n' "$i" "${files[i - 1]#manager/}" "${whats[i - 1]}" "$caught" | tee "$out/$i"
+    done
+}
+
+start=$SECONDS
+for ((w = 0; w < workers; w++)); do
+    set -m
+    work "$w" &
+    pids+=($!)
+    set +m
+done
+for pid in "${pids[@]}"; do wait "$pid"; done
+pids=()
+
+planted=0 caught=0 equivalent=0 survived=()
+for i in "${wanted[@]}"; do
+    [[ -f $out/$i ]] || continue
+    planted=$((planted + 1))
+    line=$(<"$out/$i")
+    if [[ -n ${whys[i - 1]} ]]; then
+        [[ $line == *SURVIVED* ]] && equivalent=$((equivalent + 1)) || survived+=("$i (marked equivalent, yet caught)")
+    elif [[ $line == *"caught by"* ]]; then
+        caught=$((caught + 1))
+    else
+        survived+=("$i")
+    fi
+done
+((${#survived[@]})) && echo "to look at: ${survived[*]}"
+echo "mutants: $((SECONDS - start)) s with $workers workers"
+echo "$planted planted, $caught caught, $equivalent equivalent"
+((planted == ${#wanted[@]} && ${#survived[@]} == 0))
