@@ -28,3 +28,29 @@ CREATE FUNCTION test_audited_since(mark bigint) RETURNS text LANGUAGE sql AS $$
     SELECT coalesce(string_agg(key || '=' || coalesce(new_value, ''), ' ' ORDER BY key), '')
     FROM (SELECT coalesce(row_key || '.', '') || column_name AS key, new_value FROM audit.trail
           WHERE column_name IS NOT NULL AND id > mark) AS recorded $$;
+
+-- Which values the guards let into a column of parameters, whoever writes
+-- them: the integers from -1 to 1001 as runs "low..high", any other printable
+-- character taken, and "null" when NULL is taken. Every probe is a write of
+-- its own; the row keeps the last value taken.
+CREATE FUNCTION test_accepts(col text) RETURNS text LANGUAGE plpgsql AS $$
+DECLARE
+    probe text;
+    taken text[] := '{}';
+BEGIN
+    SET LOCAL session_replication_role = replica; -- the audit trail need not record the probes
+    FOR probe IN SELECT generate_series(-1, 1001)::text UNION SELECT chr(c) FROM generate_series(33, 126) c
+                 UNION ALL SELECT NULL LOOP
+        BEGIN
+            EXECUTE format('UPDATE parameters SET %I = %L', col, probe);
+            taken := taken || coalesce(probe, 'null');
+        EXCEPTION WHEN OTHERS THEN
+        END;
+    END LOOP;
+    RETURN (SELECT string_agg(run, ' ' ORDER BY o) FROM (
+        SELECT min(v)::text || CASE WHEN max(v) > min(v) THEN '..' || max(v) ELSE '' END AS run, min(v) AS o
+        FROM (SELECT t::int AS v, t::int - row_number() OVER (ORDER BY t::int) AS island
+              FROM unnest(taken) t WHERE t ~ '^-?[0-9]+$') AS ints GROUP BY island
+        UNION ALL SELECT t, 2000 FROM unnest(taken) t WHERE t !~ '^-?[0-9]+$') AS runs);
+END
+$$;

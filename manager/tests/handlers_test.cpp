@@ -6,6 +6,8 @@
 // The program runs as a member of the tool's least-privilege role throughout.
 #include "testbed.h"
 
+#include <Xm/Label.h>
+#include <Xm/Text.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,12 +24,14 @@ const std::string graph = "PRESSURE_UNITS bar\nFLOW_UNITS  sccm\r\nTITLE Product
 const std::string count = "select count ( * ) from operator_list where operator = $1\n";
 const std::string insert = "insert into operator_list ( operator , password ) values ( $1 , $2 )\n";
 const std::string del = "delete from operator_list where operator = $1\n";
-const std::string cannot_rename = "Impossible to rename graph.def.\n";
+const std::string cannot_rename = "Impossible to rename graph.def.\n", gas = upd + "gas_value = $1 , gas_pressure = $2\n";
+const std::string days = upd + "tracer_save_days = $1\n" + upd + "error_save_days = $1\n" + upd + "net_save_days = $1\n" +
+                         upd + "oper_save_days = $1\n";
 
-// Operators as another program may have stored them: a 4-character name
-// (padded to 5), one holding two blanks, a full-width name and password.
-const char *const three = "insert into operator_list values ('abcd', '~<'), ('a  b', 'o'), ('abcde', '?<=:;896')";
-const char *const listed_abcd_a = "Operator: abcd      Password: p2\nOperator: a         Password: a\n";
+// Operators as another program may have stored them: a name holding one
+// blank, one holding two (padded to 5), a full-width name and password.
+const char *const three = "insert into operator_list values ('ab cd', '~<'), ('a  b', 'o'), ('abcde', '?<=:;896')";
+const char *const listed_two = "Operator: ab cd     Password: p2\nOperator: a         Password: a\n";
 const std::string listed_abcde = "Operator: abcde     Password: 12345678\n";
 
 struct Row {
@@ -86,17 +90,61 @@ std::string graph_with(const char *pressure, const char *flow)
     return std::string("PRESSURE_UNITS\t") + pressure + "\nFLOW_UNITS\t" + flow + "\nTITLE\tProduction\nline\t2\n";
 }
 
+// A panel button acts on the press: its release changes nothing more.
+void push(Widget button)
+{
+    press(button);
+    const std::string pane = text(db_msg_t), list = text(db_list_t);
+    release();
+    EXPECT_EQ(text(db_msg_t) + text(db_list_t), pane + list) << XtName(button) << " acted on the release";
+}
+
 void add(const char *name, const char *password)
 {
     type(db_opname_i, name);
     type(db_pwd_i, password);
-    click(db_add_b);
+    push(db_add_b);
 }
 
 void set_conf(const char *password)
 {
     type(db_conf_pwd_i, password);
-    click(db_conf_pwd_b);
+    push(db_conf_pwd_b);
+}
+
+// Every slider dragged to one end, then Save and the gas dialog's " save ".
+void drag_all_and_save(bool right)
+{
+    click(db_gas_mix_b);
+    EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
+    for (Widget w : {db_gas_mix_i, db_gas_pressure_i, db_tracer_save_i, db_err_save_i, db_net_save_i, db_oper_save_i})
+        drag(w, right);
+    using Shown = std::vector<std::string>;
+    EXPECT_EQ(sliders(), (right ? Shown{"5.0", "10.0", "1000", "1000", "62", "1000"} : Shown{"1.0", "1.0", "1", "1", "1", "1"}));
+    click(db_save_b);
+    click(db_gas_mix_save_b);
+}
+
+// What a widget shows: a label's text and mnemonic, a shell's title.
+std::string shows(Widget w)
+{
+    char *title = nullptr, *text = nullptr;
+    if (XtIsShell(w))
+        return XtVaGetValues(w, XmNtitle, &title, nullptr), title;
+    if (!XmIsLabel(w))
+        return "";
+    XmString label = nullptr;
+    KeySym mnemonic = NoSymbol;
+    XtVaGetValues(w, XmNlabelString, &label, XmNmnemonic, &mnemonic, nullptr);
+    static XmParseTable lines = [] { // a line break for each separator
+        Arg args[2];
+        XtSetArg(args[0], XmNpattern, "\n"), XtSetArg(args[1], XmNsubstitute, XmStringSeparatorCreate());
+        return new XmParseMapping{XmParseMappingCreate(args, 2)};
+    }();
+    text = static_cast<char *>(XmStringUnparse(label, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, lines, 1, XmOUTPUT_ALL));
+    std::string out = text + (mnemonic != XK_VoidSymbol ? std::string("/") + XKeysymToString(mnemonic) : "");
+    XtFree(text), XmStringFree(label);
+    return out;
 }
 
 // Help reads its file from the working directory and loads it on the press;
@@ -128,22 +176,31 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
 {
     reset_database();
     with_program([] {
-        EXPECT_EQ(sliders(), (std::vector{35, 80, 365, 90, 31, 180})); // the stored row as loaded
-        // Sites' resource files reach the widgets by these names.
-        for (std::string name : {
-                 "db_input_f", "target_press_unit_sel", "db_target_press_unit_sel", "db_targ_press_bar",
-                 "db_targ_press_kpa", "db_targ_press_psi", "db_vac_press_unit_sel", "vac_press", "db_vac_press_mbar",
-                 "db_vac_press_kpa", "db_vac_press_torr", "db_act_unit_sel", "activity", "db_act_unit_mCi",
-                 "db_act_unit_MBq", "db_flow_unit_sel", "flow", "db_flow_unit_mlm", "db_flow_unit_sccm", "db_print_sel",
-                 "print", "db_print_ON", "db_print_OFF", "db_gas_mix_b", "db_help_b", "db_list_t", "db_msg_t",
-                 "db_op_frame", "db_op_p", "db_opname_info_oper", "db_opname_info_pwd", "db_opname_m", "db_pwd_m",
-                 "db_opname_i", "db_pwd_i", "db_op_label", "db_list_b", "db_add_b", "db_remove_b", "db_pwd_frame",
-                 "db_pwd_p", "db_conf_pwd_m", "db_conf_pwd_i", "db_pwd_label", "db_read_conf_pwd_b", "db_conf_pwd_b",
-                 "db_save_frame", "db_save_p", "db_tracer_save_m", "db_err_save_m", "db_net_save_m", "db_oper_save_m",
-                 "db_tracer_save_i", "db_err_save_i", "db_net_save_i", "db_oper_save_i", "db_save_b", "db_save_label",
-                 "db_gas_mix_f", "db_gas_mix_form", "db_gas_mix_m", "db_gas_mix_i", "Gas pressure", "db_gas_pressure_i",
-                 "db_gas_mix_save_b", "db_help_f", "db_help_fr", "db_help_t"})
-            EXPECT_NE(XtNameToWidget(db_dummy_f, ("*" + name).c_str()), nullptr) << name;
+        EXPECT_EQ(sliders(), (std::vector<std::string>{"3.5", "8.0", "365", "90", "31", "180"})); // as stored
+        // What each widget shows; sites' resource files reach them by these names.
+        EXPECT_EQ(shows(db_dummy_f), "Parameter configuration");
+        for (std::string shown : {"db_input_f", "target_press_unit_sel=Target pressure/T", "db_target_press_unit_sel",
+                 "db_targ_press_bar=bar", "db_targ_press_kpa=kPa", "db_targ_press_psi=psi",
+                 "db_vac_press_unit_sel=Vacuum pressure/V", "vac_press", "db_vac_press_mbar=mbar", "db_vac_press_kpa=kPa",
+                 "db_vac_press_torr=torr", "db_act_unit_sel=Activity/A", "activity", "db_act_unit_mCi=mCi",
+                 "db_act_unit_MBq=MBq", "db_flow_unit_sel=Flow/F", "flow", "db_flow_unit_mlm=mL/min",
+                 "db_flow_unit_sccm=sccm", "db_print_sel=Automatic printing/p", "print", "db_print_ON=ON",
+                 "db_print_OFF=OFF", "db_gas_mix_b=F2+He gas concentration", "db_help_b=Help/H", "db_list_t", "db_msg_t",
+                 "db_op_frame", "db_op_p", "db_opname_info_oper=(A - Z, a - z)", "db_opname_info_pwd=(A - Z, a - z)",
+                 "db_opname_m=Operator:", "db_pwd_m=Password:", "db_opname_i", "db_pwd_i",
+                 "db_op_label=Production operators", "db_list_b=List", "db_add_b=Add", "db_remove_b=Remove",
+                 "db_pwd_frame", "db_pwd_p", "db_conf_pwd_m=Password", "db_conf_pwd_i",
+                 "db_pwd_label=Configuration password", "db_read_conf_pwd_b=Read", "db_conf_pwd_b=Set", "db_save_frame",
+                 "db_save_p", "db_tracer_save_m=\nProduction reports:", "db_err_save_m=Event log:",
+                 "db_net_save_m=\nNet log:", "db_oper_save_m=Operator reports:", "db_tracer_save_i", "db_err_save_i",
+                 "db_net_save_i", "db_oper_save_i", "db_save_b=Save", "db_save_label= ", "db_gas_mix_f= ",
+                 "db_gas_mix_form", "db_gas_mix_m=F2+He gas concentration (%)", "db_gas_mix_i",
+                 "Gas pressure=F2+He gas pressure[bar]", "db_gas_pressure_i", "db_gas_mix_save_b= save ",
+                 "db_help_f=Parameter configuration help", "db_help_fr", "db_help_t"}) {
+            const std::string name = shown.substr(0, shown.find('='));
+            Widget w = XtNameToWidget(db_dummy_f, ("*" + name).c_str());
+            EXPECT_EQ(w ? name + (shows(w).empty() ? "" : "=" + shows(w)) : "<none>", shown);
+        }
         const std::vector<Row> rows = {
             entry(target_press_unit_sel, db_targ_press_bar, "target_press_unit", '1', graph_with("bar", "sccm")),
             entry(target_press_unit_sel, db_targ_press_kpa, "target_press_unit", '2', graph_with("kPa", "sccm")),
@@ -157,16 +214,23 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             entry(db_flow_unit_sel, db_flow_unit_sccm, "flow_unit", '2', graph_with("bar", "sccm")),
             entry(db_print_sel, db_print_ON, "tracer_print", '1'),
             entry(db_print_sel, db_print_OFF, "tracer_print", '0'),
-            {"list", three, [] { click(db_list_b); }, "", listed_abcd_a + listed_abcde, "", listing(3)},
-            {"list, empty table", "", [] { click(db_list_b); }, "", "", "", listing(0)},
+            {"list", three, [] { push(db_list_b); }, "", listed_two + listed_abcde, "", listing(3)},
+            {"list, empty table", "", [] { push(db_list_b); }, "", "", "", listing(0)},
             {"add, no name", "", [] { add("", "pw"); }, "No operator entered.\n", untouched, "", ""},
-            {"add, name present", three, [] { add("abcd", ""); },
-             "Operator abcd already exists.\nTo change password, remove and add again.\n", listed_abcd_a + listed_abcde,
+            // A message is written over the text behind the cursor, as a click in the pane may have placed it.
+            {"add, no name, cursor at the top", "", [] {
+                 put(db_msg_t, "first line of older text\nrest\n");
+                 XmTextSetInsertionPosition(db_msg_t, 0);
+                 add("", "");
+             }, "No operator entered.\next\nrest\n", untouched, "", ""},
+            {"typing into the panes", "", [] { type(db_list_t, "ab"), type(db_msg_t, "ab"); }, "", "", "", ""},
+            {"add, name present", three, [] { add("ab cd", ""); },
+             "Operator ab cd already exists.\nTo change password, remove and add again.\n", listed_two + listed_abcde,
              "", count + listing(3)},
             {"add, no password", "", [] { add("ab", ""); }, "No password entered.\n", untouched, "", count},
-            {"add, 6 characters", "", [] { type(db_opname_i, "ab"); put(db_pwd_i, "123456"); click(db_add_b); },
+            {"add, 6 characters and '.'", "", [] { type(db_opname_i, "ab"), put(db_pwd_i, "12345."), push(db_add_b); },
              "Maximum number of characters is 5.\n", untouched, "", count},
-            {"add, key byte", "", [] { type(db_opname_i, "ab"); put(db_pwd_i, "a\x0e"); click(db_add_b); },
+            {"add, key byte", "", [] { type(db_opname_i, "ab"), put(db_pwd_i, "a\x0e"), push(db_add_b); },
              "Password is impossible to write in cipher.\n", untouched, "", count},
             {"add, '.'", "", [] { add("ab", "a.b"); }, "Character . is impossible to write in cipher.\n", untouched, "",
              count},
@@ -174,30 +238,49 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             {"add", "", [] { add("abcdefg", "123456"); }, "Operator abcde is added to database.\n",
              "Operator: abcde     Password: 12345\n", "abcde.operator=abcde abcde.password=12345",
              count + insert + listing(1)},
-            {"remove, absent", "", [] { type(db_opname_i, "zz"); click(db_remove_b); }, "Operator zz was not found.\n",
+            {"remove, absent", "", [] { type(db_opname_i, "zz"), push(db_remove_b); }, "Operator zz was not found.\n",
              "", "", count + listing(0)},
-            {"remove", three, [] { type(db_opname_i, "abcde"); click(db_remove_b); },
-             "Operator abcde is deleted from database.\n", listed_abcd_a, "abcde.operator= abcde.password=",
+            {"remove", three, [] { type(db_opname_i, "abcde"), push(db_remove_b); },
+             "Operator abcde is deleted from database.\n", listed_two, "abcde.operator= abcde.password=",
              count + del + listing(2)},
-            {"read", "", [] { click(db_read_conf_pwd_b); }, "", "Configuration password: secret\n", "",
+            {"read", "", [] { push(db_read_conf_pwd_b); }, "", "Configuration password: secret\n", "",
              "select password from parameters\n"},
             {"set, empty", "", [] { set_conf(""); }, "No password entered.\n", untouched, "", ""},
             {"set, '.'", "", [] { set_conf("abc.def"); }, "Character . is impossible to write in cipher.\n", untouched,
              "", ""},
+            {"set, 9 bytes and '.'", "", [] { put(db_conf_pwd_i, "12345678."), push(db_conf_pwd_b); },
+             "Password is impossible to write in cipher.\n", untouched, "", ""},
             // The field takes no more than 8.
             {"set", "", [] { set_conf("newpw1234"); }, "Configuration password newpw123 is set in database.\n",
              untouched, "password=newpw123", upd + "password = $1\n"},
             {"save retention", "update parameters set tracer_save_days = 7, net_save_days = 8",
              [] { click(db_save_b); }, "", untouched, "net_save_days=31 tracer_save_days=365",
-             upd + "tracer_save_days = $1\n" + upd + "error_save_days = $1\n" + upd + "net_save_days = $1\n" + upd +
-                 "oper_save_days = $1\n"},
+             days},
+            // The dialog opens on the press, comes to the front when asked again, and stays open.
             {"save gas", "update parameters set gas_value = 12", [] {
-                 click(db_gas_mix_b);
+                 press(db_gas_mix_b);
                  EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
+                 release();
+                 XRaiseWindow(display, XtWindow(db_dummy_f));
+                 EXPECT_TRUE(pump_until([] { return above(db_dummy_f, db_gas_mix_f); }));
+                 click(db_gas_mix_b);
+                 EXPECT_TRUE(pump_until([] { return above(db_gas_mix_f, db_dummy_f); }));
                  click(db_gas_mix_save_b);
-             }, "", untouched, "gas_value=35", upd + "gas_value = $1 , gas_pressure = $2\n"},
+                 EXPECT_FALSE(pump_until([] { return !viewable(db_gas_mix_save_b); }, 300));
+             }, "", untouched, "gas_value=35", gas},
+            {"sliders to their right ends", "", [] { drag_all_and_save(true); }, "", untouched,
+             "error_save_days=1000 gas_pressure=100 gas_value=50 net_save_days=62 oper_save_days=1000 "
+             "tracer_save_days=1000", days + gas},
+            {"sliders to their left ends", "", [] { drag_all_and_save(false); }, "", untouched,
+             "error_save_days=1 gas_pressure=10 gas_value=10 net_save_days=1 oper_save_days=1 tracer_save_days=1",
+             days + gas},
             {"help", "", [] { help_from(PROJECT_SOURCE_DIR); }, "", untouched, "", ""},
             {"help, no file here", "", [] { help_from("/tmp"); }, "Help file could not be opened\n", untouched, "", ""},
+            {"help, empty file", "", [] {
+                 std::filesystem::create_directory("/home/Kelvaron/helpfiles");
+                 std::ofstream("/home/Kelvaron/helpfiles/param-config.hlp");
+                 help_from("/home/Kelvaron");
+             }, "Help file is empty\n", untouched, "", ""},
             odd_graph("graph.def missing", [] { unlink(graph_def); }, cannot_rename, "<none>", "<none>"),
             odd_graph("graph.save unreadable", [] { allow_files(0); }, "Impossible to open graph.save.\n", "<none>",
                       graph),
@@ -207,9 +290,9 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             odd_graph("link to graph.save",
                       [] { EXPECT_EQ(rename(graph_def, graph_save) | symlink(graph_save, graph_def), 0); },
                       cannot_rename, std::string("-> ") + graph_save, graph),
-            odd_graph("pipe", [] { unlink(graph_def), mkfifo(graph_def, 0644); }, cannot_rename, "<pipe>", "<none>"),
             odd_graph("directory", [] { unlink(graph_def), mkdir(graph_def, 0755); }, cannot_rename, "<directory>",
                       "<none>"),
+            odd_graph("pipe", [] { unlink(graph_def), mkfifo(graph_def, 0644); }, cannot_rename, "<pipe>", "<none>"),
         };
         rlimit files{};
         getrlimit(RLIMIT_NOFILE, &files);

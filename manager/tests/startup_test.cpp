@@ -17,7 +17,8 @@ TEST(Startup, FailuresPrintOneLineAndExit)
     const std::string no_db = "Database could not be opened\n";
     const std::vector<std::tuple<std::string, int, std::string, std::string>> rows = {
         {"DISPLAY=", 255, "param-config: can't open display, exiting...\n", ""},
-        {"PGHOST=/nonexistent", 1, no_db, "param-config: connection to server on socket \"/nonexistent/.s.PGSQL"},
+        {"PGHOST=/nonexistent,/nonexistent", 1, no_db, "\"/nonexistent/.s.PGSQL.5432\" failed: No such file or directory Is "
+         "the server running locally and accepting connections on that socket?; connection to server on socket"},
         {"PGUSER=nobody", 1, no_db, "role \"nobody\" does not exist"},
         {"PGUSER=outsider", 1, no_db, "param-config: permission denied for table parameters"},
         {tls, 1, no_db, "certificate verify failed"},
@@ -39,7 +40,7 @@ TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
 {
     reset_database("delete from parameters");
     with_program([] {
-        EXPECT_EQ(sliders(), (std::vector{30, 100, 1, 1, 1, 1}));
+        EXPECT_EQ(sliders(), (std::vector<std::string>{"3.0", "10.0", "1", "1", "1", "1"}));
         sql(std::string("select pg_terminate_backend(pid) from pg_stat_activity where application_name = '") +
             program_app + "'");
         type(db_opname_i, "ab");

@@ -2,12 +2,13 @@
 
 #include <X11/extensions/XTest.h>
 #include <X11/IntrinsicP.h>
-#include <Xm/Scale.h>
+#include <Xm/ScrollBar.h>
 #include <Xm/Text.h>
 #include <libpq-fe.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -137,7 +138,7 @@ bool viewable(Widget w)
     return XtIsRealized(w) && XGetWindowAttributes(display, XtWindow(w), &a) && a.map_state == IsViewable;
 }
 
-void press(Widget w)
+void press(Widget w, unsigned int button)
 {
     int x, y;
     Window child;
@@ -145,13 +146,13 @@ void press(Widget w)
                           &x, &y, &child);
     XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
     pump(5);
-    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display, button, True, CurrentTime);
     pump(25);
 }
 
-void release()
+void release(unsigned int button)
 {
-    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XTestFakeButtonEvent(display, button, False, CurrentTime);
     pump(25);
 }
 
@@ -159,6 +160,38 @@ void click(Widget w)
 {
     press(w);
     release();
+}
+
+void drag(Widget scale, bool right)
+{
+    WidgetList children = nullptr;
+    Cardinal count = 0;
+    XtVaGetValues(scale, XmNchildren, &children, XmNnumChildren, &count, nullptr);
+    Widget bar = *std::find_if(children, children + count, [](Widget w) { return XmIsScrollBar(w); });
+    press(bar, 2);
+    XTestFakeMotionEvent(display, DefaultScreen(display), right ? DisplayWidth(display, 0) - 1 : 0, 0, CurrentTime);
+    pump(25);
+    release(2);
+}
+
+// The window manager's frame around a shell: its window's ancestor just below the root.
+static Window frame_of(Widget w)
+{
+    Window window = XtWindow(w), root, parent, *children;
+    unsigned int count;
+    while (XQueryTree(display, window, &root, &parent, &children, &count) && (XFree(children), parent != root))
+        window = parent;
+    return window;
+}
+
+bool above(Widget a, Widget b)
+{
+    Window root, parent, *frames;
+    unsigned int count;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &frames, &count); // bottom to top
+    bool out = std::find(frames, frames + count, frame_of(a)) > std::find(frames, frames + count, frame_of(b));
+    XFree(frames);
+    return out;
 }
 
 void type(Widget field, const std::string &text)
@@ -193,12 +226,17 @@ void put(Widget w, const std::string &text)
     XmTextSetString(w, const_cast<char *>(text.c_str()));
 }
 
-std::vector<int> sliders()
+std::vector<std::string> sliders()
 {
-    std::vector<int> values;
-    for (Widget w : {db_gas_mix_i, db_gas_pressure_i, db_tracer_save_i, db_err_save_i, db_net_save_i, db_oper_save_i})
-        XmScaleGetValue(w, &values.emplace_back());
-    return values;
+    std::vector<std::string> shown;
+    for (Widget w : {db_gas_mix_i, db_gas_pressure_i, db_tracer_save_i, db_err_save_i, db_net_save_i, db_oper_save_i}) {
+        int value = 0;
+        short decimals = 0;
+        XtVaGetValues(w, XmNvalue, &value, XmNdecimalPoints, &decimals, nullptr);
+        std::string s = std::to_string(value);
+        shown.push_back(decimals ? s.insert(s.size() - decimals, ".") : s);
+    }
+    return shown;
 }
 
 } // namespace testbed

@@ -42,15 +42,19 @@ Outcome run_binary(const std::string &env);
 
 bool pump_until(const std::function<bool()> &done, int timeout_ms = 3000);
 bool viewable(Widget w);
-// Real input: button 1 over the middle of a widget, keys, a menu bar entry.
-void press(Widget w);
-void release();
+// Real input: a button (1 unless told) over the middle of a widget, keys, a menu bar entry.
+void press(Widget w, unsigned int button = 1);
+void release(unsigned int button = 1);
 void click(Widget w);
+// A slider's thumb dragged with button 2 to the far end: right, or left.
+void drag(Widget scale, bool right);
+// Whether a's window stands above b's among the window manager's frames.
+bool above(Widget a, Widget b);
 void type(Widget field, const std::string &text); // emptied first; unshifted keys only
 void choose(Widget cascade, Widget entry);
 std::string text(Widget w);
 void put(Widget w, const std::string &text); // what typing could not enter
-// The two gas sliders and the four retention scales, in that order.
-std::vector<int> sliders();
+// What the two gas sliders and the four retention scales show, in that order.
+std::vector<std::string> sliders();
 
 } // namespace testbed

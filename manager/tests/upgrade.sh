@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # db/upgrade.sql on a site database made before the guards, whose rows break
-# them: it names the offending rows, fails, and changes nothing.
+# them: it names the offending rows, fails, and changes nothing. Once those
+# rows are put right it gives the database exactly the guards of db/schema.sql.
 set -u
-db=old_site_$$
-createdb -T template0 -E SQL_ASCII "$db" || exit 1
-trap 'dropdb "$db"' EXIT
+db=old_site_$$ new=new_site_$$
+createdb -T template0 -E SQL_ASCII "$db" && createdb -T template0 -E SQL_ASCII "$new" || exit 1
+trap 'dropdb "$db"; dropdb "$new"' EXIT
 psql=(psql -X -q -v ON_ERROR_STOP=1 -d "$db")
 "${psql[@]}" -f - <<'SQL' || exit 1
 CREATE TABLE parameters (gas_value int, gas_pressure int, target_press_unit char(1), vac_press_unit char(1),
@@ -22,4 +23,9 @@ for expected in "operator 'anna' is held by 2 rows" "parameters: 2 rows" "gas_va
 done
 [[ $(pg_dump --no-owner "$db" | grep -v '^\\') == "$before" ]] || { echo "upgrade.sql changed the database"; status=1; }
 ((status == 0)) || echo "$out"
+
+"${psql[@]}" -c "DELETE FROM operator_list WHERE operator = 'anna '" -c 'DELETE FROM parameters WHERE gas_value IS NULL' -c 'UPDATE parameters SET gas_pressure = 80' \
+    -f db/upgrade.sql >/dev/null && psql -X -q -v ON_ERROR_STOP=1 -d "$new" -f db/schema.sql || exit 1
+diff <(pg_dump -s --no-owner "$db" | grep -v "^\\\\") <(pg_dump -s --no-owner "$new" | grep -v "^\\\\") ||
+    { echo "upgrade.sql left other guards than schema.sql makes"; status=1; }
 exit "$status"
