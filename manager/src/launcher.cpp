@@ -50,10 +50,10 @@ bool viewable(Display *d, Window w)
 
 // The main window: the top-level window of class "param-config" with the
 // title the program gives it. Neither the dialogs (titled otherwise) nor the
-// toolkit's own hidden 1x1 window of the same class and no title are it. A
-// withdrawn window hangs from the root, a managed one inside its frame, so
-// the whole tree is searched, top of the stack first; a client's own
-// subwindows are not.
+// toolkit's own 1x1 window of the same class, never mapped and titled with
+// the name the program was called by, are it. A withdrawn window hangs from
+// the root, a managed one inside its frame, so the whole tree is searched,
+// top of the stack first; a client's own subwindows are not.
 Window find_main_window(Display *d, Window w)
 {
     XClassHint hint{};
