@@ -3,7 +3,11 @@
 // under the running program. (The handler table starts from a stored row.)
 #include "testbed.h"
 
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <csignal>
 
 using namespace testbed;
 
@@ -57,4 +61,46 @@ TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
         EXPECT_EQ(text(db_list_t), "Configuration password: \n");
         EXPECT_TRUE(viewable(db_dummy_f));
     });
+}
+
+// The menu entry's launcher: with no program running it starts one; after the
+// window manager's close request it shows the same window of the same process
+// on the same connection again; two launchers at once start one program.
+TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
+{
+    // What the launchers left running, "PID " each: orphaned, it became this
+    // test's child (the test is its subreaper). Ended, and the test process
+    // put back as it was, on every way out.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    static auto launched = [] { return read_file("/proc/self/task/" + std::to_string(getpid()) + "/children"); };
+    struct Leftovers {
+        void end() { while (int pid = std::atoi(launched().c_str())) kill(pid, SIGKILL), waitpid(pid, nullptr, 0); }
+        ~Leftovers() { end(), prctl(PR_SET_CHILD_SUBREAPER, 0), XSetErrorHandler(nullptr); }
+    } leftovers;
+    const std::string launcher = "PGUSER=clerk " PARAM_CONFIG_DIR "/param-config-launch";
+    Display *d = XOpenDisplay(nullptr);
+    XSetErrorHandler([](Display *, XErrorEvent *) { return 0; }); // a window not found fails a check, not the binary
+    EXPECT_EQ(std::system(("PGAPPNAME=first " + launcher).c_str()), 0);
+    const std::string first = launched();
+    std::FILE *p = popen("xdotool search --name '^Parameter configuration$'", "r");
+    Window w = 0;
+    EXPECT_EQ(std::fscanf(p, "%lu", &w), 1);
+    pclose(p);
+    auto up = [&] { XWindowAttributes a; return XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable; };
+    XEvent close{.xclient = {ClientMessage, 0, False, d, w, XInternAtom(d, "WM_PROTOCOLS", False), 32,
+                             {.l = {static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False))}}}};
+    EXPECT_TRUE(up() && XSendEvent(d, w, False, NoEventMask, &close));
+    for (int i = 0; i < 300 && up(); ++i)
+        usleep(10000);
+    EXPECT_FALSE(up());
+    EXPECT_EQ(std::system(("PGAPPNAME=first " + launcher).c_str()), 0);
+    EXPECT_TRUE(up());
+    EXPECT_EQ(std::ranges::count(first, ' '), 1) << first;
+    EXPECT_EQ(launched(), first);
+    EXPECT_EQ(sql("select count(*) from pg_stat_activity where application_name = 'first'"), "1");
+    leftovers.end();
+    EXPECT_EQ(std::system(("export PGAPPNAME=both; " + launcher + " & " + launcher + " && wait $!").c_str()), 0);
+    EXPECT_EQ(std::ranges::count(launched(), ' '), 1) << launched();
+    EXPECT_EQ(sql("select count(*) from pg_stat_activity where application_name = 'both'"), "1");
+    XCloseDisplay(d);
 }
