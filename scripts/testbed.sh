@@ -7,7 +7,8 @@
 #   testbed_start_x 1280x1024      # Xvfb on a free display, exports DISPLAY
 #   testbed_start_wm               # twm with scripts/twmrc
 #   testbed_start_db DIR [DATA]    # cluster in DIR, database kelvaron, exports PGHOST;
-#                                  # TESTBED_PG_OPTIONS adds server settings
+#                                  # TESTBED_PG_OPTIONS adds server settings,
+#                                  # TESTBED_PG_PORT its port (5432)
 #   testbed_graph_scratch          # empty /home/Kelvaron/graph, the real one kept aside
 #   testbed_track_pid PID          # stop a process of the caller's along with the rest
 #   testbed_shoot WINDOW PNG       # a window with its frame as a PNG
@@ -226,7 +227,7 @@ testbed_start_db() {
     TESTBED_DB_STARTED=1
     testbed__as_postgres "$TESTBED_PG_BIN/pg_ctl" -D "$TESTBED_DB_DIR/data" \
         -l "$TESTBED_DB_DIR/log" -w -t 30 \
-        -o "-c listen_addresses='' -k $sock -p 5432 -c fsync=off ${TESTBED_PG_OPTIONS:-}" start >/dev/null || {
+        -o "-c listen_addresses='' -k $sock -p ${TESTBED_PG_PORT:-5432} -c fsync=off ${TESTBED_PG_OPTIONS:-}" start >/dev/null || {
         testbed__say "the server did not start:"
         cat "$TESTBED_DB_DIR/log" >&2
         return 1
@@ -236,7 +237,7 @@ testbed_start_db() {
     # inherited that would point them elsewhere or as someone else goes.
     unset PGHOSTADDR PGUSER PGDATABASE PGSERVICE PGSERVICEFILE PGPASSWORD PGPASSFILE \
         PGCLIENTENCODING PGOPTIONS
-    export PGHOST=$sock PGPORT=5432
+    export PGHOST=$sock PGPORT=${TESTBED_PG_PORT:-5432}
 
     # The program connects as the OS user without naming a role.
     me=$(id -un)

@@ -2,7 +2,7 @@
 # Runs the tests against real parts: Xvfb with twm, and a PostgreSQL cluster
 # made for the run that logs every statement with the client's application
 # name, holding the tables, the tool's role with a member login "clerk", the
-# audit trail and the tests' own read-back (bed.sql). Arguments go to ctest
+# audit trail and the tests' own read-back (bed.sql), and taking TLS too. Arguments go to ctest
 # (-L pure, -R NAME, ...); with --run COMMAND..., the command runs on the bed
 # instead of ctest.
 set -u
@@ -19,57 +19,27 @@ source scripts/testbed.sh
 testbed_stop_on_exit
 [[ -f build/CTestTestfile.cmake ]] || { echo "check: build/ is not configured; run make check" >&2; exit 1; }
 
-TESTBED_PG_OPTIONS="-c log_statement=all -c log_line_prefix='%a|'"
+# The site's server is checked by its certificate: the cluster also takes TLS
+# on 127.0.0.1, its certificate from an authority made here; a second
+# authority signed nothing.
+tls=$(mktemp -d /tmp/param-config-tls.XXXXXX) || exit 1
+testbed__push "rm -rf -- $tls"
+key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$1" "${@:2}" 2>/dev/null; }
+{ key test-ca -x509 -keyout "$tls/test-ca.key" -out "$tls/test-ca.crt" &&
+    key wrong-ca -x509 -keyout "$tls/wrong-ca.key" -out "$tls/wrong-ca.crt" &&
+    key localhost -keyout "$tls/server.key" | openssl x509 -req -CA "$tls/test-ca.crt" -CAkey "$tls/test-ca.key" \
+        -days 2 -extfile <(echo subjectAltName=DNS:localhost,IP:127.0.0.1) -out "$tls/server.crt" 2>/dev/null &&
+    chown -R postgres: "$tls"; } || { echo "check: no certificates" >&2; exit 1; }
+export TESTBED_PG_PORT=$((20000 + RANDOM % 40000)) TESTBED_TLS_WRONG_CA=$tls/wrong-ca.crt
+TESTBED_PG_OPTIONS="-c log_statement=all -c log_line_prefix='%a|' -c listen_addresses=127.0.0.1 -c ssl=on \
+    -c ssl_cert_file=$tls/server.crt -c ssl_key_file=$tls/server.key"
 testbed_start_x 1280x1024 && testbed_start_wm &&
     testbed_start_db "$(mktemp -d /tmp/param-config-db.XXXXXX)" || exit 1
 "$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d kelvaron -f db/role.sql -f db/audit.sql \
     -f manager/tests/bed.sql \
     -c 'CREATE ROLE clerk LOGIN IN ROLE param_config' >/dev/null || exit 1
 export TESTBED_PG_LOG=$TESTBED_DB_DIR/log TESTBED_SUPERUSER=$(id -un)
-
-# A site's server: a primary on 127.0.0.1 that takes only TLS with a password,
-# its certificate from an authority made here, and a synchronous standby.
-tls=$(mktemp -d /tmp/param-config-tls.XXXXXX) || exit 1
-tls_stop() {
-    local d
-    for d in "$tls"/p "$tls"/s; do
-        [[ -f $d/postmaster.pid ]] && runuser -u postgres -- "$TESTBED_PG_BIN/pg_ctl" -D "$d" -m immediate -w stop
-    done >/dev/null 2>&1
-    rm -rf -- "$tls"
-}
-testbed__push tls_stop
-as_pg() { (cd "$tls" && runuser -u postgres -- "$TESTBED_PG_BIN/$@"); }
-# psql runs as root, who can read the SQL files wherever the clone is.
-on_primary() { "$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -h "$tls" -p "$p1" -U postgres "$@"; }
-key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$1" "${@:2}" 2>/dev/null; }
-start_site() {
-    key test-ca -x509 -keyout "$tls/test-ca.key" -out "$tls/test-ca.crt" &&
-        key wrong-ca -x509 -keyout "$tls/wrong-ca.key" -out "$tls/wrong-ca.crt" &&
-        key localhost -keyout "$tls/server.key" | openssl x509 -req -CA "$tls/test-ca.crt" -CAkey "$tls/test-ca.key" \
-            -days 2 -extfile <(echo subjectAltName=DNS:localhost,IP:127.0.0.1) -out "$tls/server.crt" 2>/dev/null &&
-        chown -R postgres: "$tls" || return 1
-    as_pg initdb -D "$tls/p" --no-sync -E SQL_ASCII --locale=C -U postgres -A trust >/dev/null || return 1
-    printf '%s\n' 'local all all trust' 'local replication all trust' \
-        'hostssl all all 127.0.0.1/32 scram-sha-256' >"$tls/p/pg_hba.conf"
-    as_pg pg_ctl -D "$tls/p" -l "$tls/p.log" -w -o "-p $p1 $server" start >/dev/null &&
-        on_primary -c 'CREATE DATABASE kelvaron' &&
-        on_primary -d kelvaron -f db/schema.sql -f db/role.sql \
-            -c "CREATE ROLE supervisor LOGIN PASSWORD 'choose-one' IN ROLE param_config" \
-            -c "INSERT INTO parameters VALUES (35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, 'old')" &&
-        as_pg pg_basebackup -D "$tls/s" -h "$tls" -p "$p1" -U postgres -X stream -R --no-sync -c fast &&
-        as_pg pg_ctl -D "$tls/s" -l "$tls/s.log" -w -o "-p $p2 $server -c cluster_name=standby" start &&
-        on_primary -c "ALTER SYSTEM SET synchronous_standby_names = 'standby'" -c 'SELECT pg_reload_conf()' ||
-        return 1
-    testbed__wait_for 20 '[[ $(on_primary -At -c "TABLE pg_stat_replication" | grep -c "|sync|") == 1 ]]'
-}
-p1=$((20000 + RANDOM % 20000)) p2=$((40000 + RANDOM % 20000))
-server="-c listen_addresses=127.0.0.1 -k $tls -c fsync=off -c ssl=on -c ssl_cert_file=$tls/server.crt \
-    -c ssl_key_file=$tls/server.key"
-start_site >/dev/null || { echo "check: the TLS primary and its standby did not come up" >&2; cat "$tls"/*.log >&2; exit 1; }
-export TESTBED_TLS_PORTS=$p2,$p1 TESTBED_TLS_CA=$tls/test-ca.crt TESTBED_TLS_WRONG_CA=$tls/wrong-ca.crt
-export TESTBED_FAILOVER="cd $tls && runuser -u postgres -- $TESTBED_PG_BIN/pg_ctl -D $tls/p -m fast -w stop >/dev/null &&
-    runuser -u postgres -- $TESTBED_PG_BIN/pg_ctl -D $tls/s -w promote >/dev/null"
-echo "check: X on $DISPLAY, database kelvaron at $PGHOST, TLS primary and standby on ports $p1 and $p2"
+echo "check: X on $DISPLAY, database kelvaron at $PGHOST and over TLS on 127.0.0.1:$PGPORT"
 
 if [[ ${1:-} == --run ]]; then
     shift

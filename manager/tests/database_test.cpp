@@ -1,12 +1,6 @@
-// The site database as several consoles, the tool's role and other clients
-// meet it, and the site's server over TLS with its standby. (upgrade.sh
+// The site database as the tool's role and other clients meet it. (upgrade.sh
 // checks the upgrade of an old site database.)
 #include "testbed.h"
-
-#include "callbacks.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace testbed;
 
@@ -43,52 +37,4 @@ TEST(Database, GuardsTakeWhatTheControlsGive)
         reset_database();
         EXPECT_EQ(sql("select test_accepts('" + column + "')"), taken) << column;
     }
-}
-
-// Two consoles press Add for the same new name at the same moment: both
-// count no such operator while a lock holds their inserts back, and one
-// insert is refused.
-TEST(Database, TwoConsolesAddingOneNameStoreOneRow)
-{
-    reset_database();
-    std::FILE *lock = popen("psql -X -q -d kelvaron -c 'begin' -c 'lock operator_list in share row exclusive mode' "
-                            "-c 'select pg_sleep(2)' -c 'commit'", "r");
-    for (int i = 0; i < 200 && sql("select count(*) from pg_locks where mode like 'ShareRowEx%'") != "1"; ++i)
-        usleep(10000);
-    pid_t consoles[2];
-    for (pid_t &pid : consoles)
-        if ((pid = fork()) == 0) {
-            with_program([] {
-                put(db_opname_i, "race");
-                put(db_pwd_i, "pw");
-                db_add_btn(nullptr, nullptr, nullptr);
-            });
-            _exit(::testing::Test::HasFailure());
-        }
-    for (pid_t pid : consoles) {
-        int status = 1;
-        waitpid(pid, &status, 0);
-        EXPECT_EQ(status, 0);
-    }
-    pclose(lock);
-    EXPECT_EQ(sql("select count(*) from operator_list"), "1");
-}
-
-// Over TLS with the server's certificate checked, with the standby listed
-// first: the tool works on the primary; after the primary is lost and the
-// standby promoted, the tool started again shows the change.
-TEST(Database, ChangeOverTlsSurvivesTheStandbysTakeover)
-{
-    const std::vector<std::string> site = {"PGHOST", "localhost,localhost", "PGPORT", std::getenv("TESTBED_TLS_PORTS"),
-        "PGTARGETSESSIONATTRS", "read-write", "PGSSLMODE", "verify-full", "PGSSLROOTCERT",
-        std::getenv("TESTBED_TLS_CA"), "PGUSER", "supervisor", "PGPASSWORD", "choose-one"};
-    with_program([] {
-        type(db_conf_pwd_i, "moved");
-        click(db_conf_pwd_b);
-    }, site);
-    ASSERT_EQ(std::system(std::getenv("TESTBED_FAILOVER")), 0);
-    with_program([] {
-        click(db_read_conf_pwd_b);
-        EXPECT_EQ(text(db_list_t), "Configuration password: moved\n");
-    }, site);
 }

@@ -16,13 +16,12 @@ using namespace testbed;
 TEST(Startup, FailuresPrintOneLineAndExit)
 {
     sql("create role outsider login"); // may not select
-    const char *tls = "PGHOST=localhost,localhost PGPORT=$TESTBED_TLS_PORTS PGSSLMODE=verify-full PGUSER=supervisor "
-                      "PGPASSWORD=choose-one PGSSLROOTCERT=$TESTBED_TLS_WRONG_CA";
+    const char *tls = "PGHOST=localhost PGSSLMODE=verify-full PGSSLROOTCERT=$TESTBED_TLS_WRONG_CA";
     const std::string no_db = "Database could not be opened\n";
     const std::vector<std::tuple<std::string, int, std::string, std::string>> rows = {
         {"DISPLAY=", 255, "param-config: can't open display, exiting...\n", ""},
-        {"PGHOST=/nonexistent,/nonexistent", 1, no_db, "\"/nonexistent/.s.PGSQL.5432\" failed: No such file or directory Is "
-         "the server running locally and accepting connections on that socket?; connection to server on socket"},
+        {"PGHOST=/nonexistent,/nonexistent", 1, no_db, "failed: No such file or directory Is the server running locally "
+         "and accepting connections on that socket?; connection to server on socket \"/nonexistent/.s.PGSQL."},
         {"PGUSER=nobody", 1, no_db, "role \"nobody\" does not exist"},
         {"PGUSER=outsider", 1, no_db, "param-config: permission denied for table parameters"},
         {tls, 1, no_db, "certificate verify failed"},
