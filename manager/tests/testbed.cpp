@@ -2,7 +2,6 @@
 
 #include <X11/extensions/XTest.h>
 #include <X11/IntrinsicP.h>
-#include <Xm/ScrollBar.h>
 #include <Xm/Text.h>
 #include <libpq-fe.h>
 #include <sys/wait.h>
@@ -50,10 +49,7 @@ std::string reset_database(const std::string &then)
                "(35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, '}km|kz'); " + then); // "secret" XOR 0x0E
 }
 
-long log_size()
-{
-    return static_cast<long>(std::ifstream(std::getenv("TESTBED_PG_LOG"), std::ios::ate).tellg());
-}
+long log_size() { return static_cast<long>(std::ifstream(std::getenv("TESTBED_PG_LOG"), std::ios::ate).tellg()); }
 
 std::string statements_since(long from)
 {
@@ -127,10 +123,7 @@ bool pump_until(const std::function<bool()> &done, int timeout_ms)
     return done();
 }
 
-static void pump(int ms)
-{
-    pump_until([] { return false; }, ms);
-}
+static void pump(int ms) { pump_until([] { return false; }, ms); }
 
 bool viewable(Widget w)
 {
@@ -150,25 +143,13 @@ void press(Widget w, unsigned int button)
     pump(25);
 }
 
-void release(unsigned int button)
-{
-    XTestFakeButtonEvent(display, button, False, CurrentTime);
-    pump(25);
-}
+void release(unsigned int button) { XTestFakeButtonEvent(display, button, False, CurrentTime), pump(25); }
 
-void click(Widget w)
-{
-    press(w);
-    release();
-}
+void click(Widget w) { press(w), release(); }
 
 void drag(Widget scale, bool right)
 {
-    WidgetList children = nullptr;
-    Cardinal count = 0;
-    XtVaGetValues(scale, XmNchildren, &children, XmNnumChildren, &count, nullptr);
-    Widget bar = *std::find_if(children, children + count, [](Widget w) { return XmIsScrollBar(w); });
-    press(bar, 2);
+    press(XtNameToWidget(scale, "Scrollbar"), 2); // the thumb jumps to the pointer and follows it
     XTestFakeMotionEvent(display, DefaultScreen(display), right ? DisplayWidth(display, 0) - 1 : 0, 0, CurrentTime);
     pump(25);
     release(2);
@@ -217,14 +198,10 @@ std::string text(Widget w)
 {
     char *s = XmTextGetString(w);
     std::string out = s;
-    XtFree(s);
-    return out;
+    return XtFree(s), out;
 }
 
-void put(Widget w, const std::string &text)
-{
-    XmTextSetString(w, const_cast<char *>(text.c_str()));
-}
+void put(Widget w, const std::string &text) { XmTextSetString(w, const_cast<char *>(text.c_str())); }
 
 std::vector<std::string> sliders()
 {
