@@ -76,10 +76,14 @@ TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
         void end() { while (int pid = std::atoi(launched().c_str())) kill(pid, SIGKILL), waitpid(pid, nullptr, 0); }
         ~Leftovers() { end(), prctl(PR_SET_CHILD_SUBREAPER, 0), XSetErrorHandler(nullptr); }
     } leftovers;
-    const std::string launcher = "PGUSER=clerk " PARAM_CONFIG_DIR "/param-config-launch";
+    auto launch = [](const std::string &app, const char *how = "") { // the program's connections under that name
+        const std::string launcher = PARAM_CONFIG_DIR "/param-config-launch";
+        EXPECT_EQ(std::system(("export PGUSER=clerk PGAPPNAME=" + app + "; " + how + launcher).c_str()), 0);
+        return sql("select count(*) from pg_stat_activity where application_name = '" + app + "'");
+    };
     Display *d = XOpenDisplay(nullptr);
     XSetErrorHandler([](Display *, XErrorEvent *) { return 0; }); // a window not found fails a check, not the binary
-    EXPECT_EQ(std::system(("PGAPPNAME=first " + launcher).c_str()), 0);
+    EXPECT_EQ(launch("first"), "1");
     const std::string first = launched();
     std::FILE *p = popen("xdotool search --name '^Parameter configuration$'", "r");
     Window w = 0;
@@ -92,14 +96,12 @@ TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
     for (int i = 0; i < 300 && up(); ++i)
         usleep(10000);
     EXPECT_FALSE(up());
-    EXPECT_EQ(std::system(("PGAPPNAME=first " + launcher).c_str()), 0);
+    EXPECT_EQ(launch("first"), "1");
     EXPECT_TRUE(up());
     EXPECT_EQ(std::ranges::count(first, ' '), 1) << first;
     EXPECT_EQ(launched(), first);
-    EXPECT_EQ(sql("select count(*) from pg_stat_activity where application_name = 'first'"), "1");
     leftovers.end();
-    EXPECT_EQ(std::system(("export PGAPPNAME=both; " + launcher + " & " + launcher + " && wait $!").c_str()), 0);
+    EXPECT_EQ(launch("both", PARAM_CONFIG_DIR "/param-config-launch & trap 'wait $!' EXIT; "), "1"); // two at once
     EXPECT_EQ(std::ranges::count(launched(), ' '), 1) << launched();
-    EXPECT_EQ(sql("select count(*) from pg_stat_activity where application_name = 'both'"), "1");
     XCloseDisplay(d);
 }

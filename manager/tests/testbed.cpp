@@ -209,9 +209,10 @@ std::vector<std::string> sliders()
     for (Widget w : {db_gas_mix_i, db_gas_pressure_i, db_tracer_save_i, db_err_save_i, db_net_save_i, db_oper_save_i}) {
         int value = 0;
         short decimals = 0;
-        XtVaGetValues(w, XmNvalue, &value, XmNdecimalPoints, &decimals, nullptr);
+        Boolean show = False;
+        XtVaGetValues(w, XmNvalue, &value, XmNdecimalPoints, &decimals, XmNshowValue, &show, nullptr);
         std::string s = std::to_string(value);
-        shown.push_back(decimals ? s.insert(s.size() - decimals, ".") : s);
+        shown.push_back(!show ? "" : decimals ? s.insert(s.size() - decimals, ".") : s);
     }
     return shown;
 }
