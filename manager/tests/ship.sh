@@ -26,7 +26,8 @@ grep -E '^[EW]: ' <<<"$out" && fail "lintian reports the lines above"
 listing=$(dpkg -c "$main" | awk '{ print $NF }')
 expected=(./usr/bin/param-config ./usr/share/param-config/helpfiles/param-config.hlp
     ./usr/share/man/man1/param-config.1.gz ./usr/share/applications/param-config.desktop
-    ./usr/share/icons/hicolor/scalable/apps/param-config.svg ./usr/share/doc/param-config/copyright)
+    ./usr/share/icons/hicolor/scalable/apps/param-config.svg ./usr/share/doc/param-config/copyright
+    ./usr/share/param-config/db/pg_service.conf)
 for sql in db/*.sql; do
     [[ $sql == db/demo.sql ]] || expected+=("./usr/share/param-config/$sql")
 done
