@@ -69,6 +69,39 @@ start_site >/dev/null || { echo "check: the TLS primary and its standby did not 
 export TESTBED_TLS_PORTS=$p2,$p1 TESTBED_TLS_CA=$tls/test-ca.crt TESTBED_TLS_WRONG_CA=$tls/wrong-ca.crt
 export TESTBED_FAILOVER="cd $tls && runuser -u postgres -- $TESTBED_PG_BIN/pg_ctl -D $tls/p -m fast -w stop >/dev/null &&
     runuser -u postgres -- $TESTBED_PG_BIN/pg_ctl -D $tls/s -w promote >/dev/null"
+
+# A server whose host can vanish: a cluster on 127.0.0.1 in a network
+# namespace held by a process of this script's; a test joins it and takes its
+# loopback down, which drops every packet while connections stay open.
+net=$(mktemp -d /tmp/param-config-net.XXXXXX) && chown postgres: "$net" || exit 1
+unshare --net sleep infinity &
+net_pid=$!
+net_stop() {
+    [[ -f $net/data/postmaster.pid ]] &&
+        (cd "$net" && runuser -u postgres -- "$TESTBED_PG_BIN/pg_ctl" -D "$net/data" -m immediate -w stop) >/dev/null 2>&1
+    testbed__kill_pid "$net_pid"
+    rm -rf -- "$net"
+}
+testbed__push net_stop
+on_net() { "$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -h "$net" -U postgres "$@"; }
+start_net() {
+    testbed__wait_for 5 '[[ $(readlink /proc/$net_pid/ns/net) != $(readlink /proc/$$/ns/net) ]]' &&
+        nsenter -t "$net_pid" -n ip link set lo up &&
+        (cd "$net" && runuser -u postgres -- "$TESTBED_PG_BIN/initdb" -D "$net/data" --no-sync -E SQL_ASCII \
+            --locale=C -U postgres -A trust >/dev/null) &&
+        (cd "$net" && nsenter -t "$net_pid" -n runuser -u postgres -- "$TESTBED_PG_BIN/pg_ctl" -D "$net/data" \
+            -l "$net/log" -w -o "-c listen_addresses=127.0.0.1 -k $net -c fsync=off" start >/dev/null) &&
+        on_net -c 'CREATE DATABASE kelvaron' &&
+        on_net -d kelvaron -f db/schema.sql -f db/role.sql -c 'CREATE ROLE clerk LOGIN IN ROLE param_config' \
+            -c "INSERT INTO parameters VALUES (35, 80, '1', '1', '1', '1', '1', 365, 90, 31, 180, 'old')"
+}
+start_net || { echo "check: the cluster in a network of its own did not come up" >&2; cat "$net"/log >&2; exit 1; }
+export TESTBED_NET_PID=$net_pid
+
+# The consoles' service file, its waits shortened to keep the run fast.
+sed -E 's/(lock_timeout)=[^ ]+/\1=200ms/; s/(statement_timeout)=[^ ]+/\1=1s/; s/^(tcp_user_timeout)=.*/\1=1000/;
+    s/^(keepalives_[a-z]+)=.*/\1=1/' db/pg_service.conf >"$net/pg_service.conf" || exit 1
+export PGSERVICEFILE=$net/pg_service.conf
 echo "check: X on $DISPLAY, database kelvaron at $PGHOST, TLS primary and standby on ports $p1 and $p2"
 
 if [[ ${1:-} == --run ]]; then

@@ -3,7 +3,10 @@
 // under the running program. (The handler table starts from a stored row.)
 #include "testbed.h"
 
+#include <ecpglib.h>
+
 #include <algorithm>
+#include <chrono>
 
 using namespace testbed;
 
@@ -19,6 +22,7 @@ TEST(Startup, FailuresPrintOneLineAndExit)
         {"DISPLAY=", 255, "param-config: can't open display, exiting...\n", ""},
         {"PGHOST=/nonexistent", 1, no_db, "param-config: connection to server on socket \"/nonexistent/.s.PGSQL"},
         {"PGUSER=nobody", 1, no_db, "role \"nobody\" does not exist"},
+        {"PGSERVICE=nosuch", 1, no_db, "param-config: definition of service \"nosuch\" not found"},
         {"PGUSER=outsider", 1, no_db, "param-config: permission denied for table parameters"},
         {tls, 1, no_db, "certificate verify failed"},
     };
@@ -48,12 +52,37 @@ TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
         for (Widget w : {db_list_b, db_add_b, db_remove_b, db_read_conf_pwd_b, db_conf_pwd_b, db_save_b})
             click(w);
         choose(db_vac_press_unit_sel, db_vac_press_kpa);
-        click(db_gas_mix_b);
-        EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
-        click(db_gas_mix_save_b);
+        save_gas();
         EXPECT_EQ(text(db_msg_t), "Operator ab is added to database.\nOperator ab was not found.\n"
                                   "Configuration password pw is set in database.\nDatabase problem -400\n");
         EXPECT_EQ(text(db_list_t), "Configuration password: \n");
         EXPECT_TRUE(viewable(db_dummy_f));
     });
+}
+
+// The database host vanishes (its network drops every packet) just before
+// Save: with the service file's settings in effect (their waits shortened for
+// the run), Save gives up within the bound and stores nothing; the process
+// lives, and its window answers the next action, whose gas save reports the
+// connection gone.
+TEST(Startup, HostVanishedUnderTheProgram)
+{
+    const std::string net = "/proc/" + std::string(std::getenv("TESTBED_NET_PID")) + "/ns/net";
+    with_program([] {
+        const std::string file = "\n" + read_file(std::getenv("PGSERVICEFILE"));
+        PQconninfoOption *in_effect = PQconninfo(ECPGget_PGconn(nullptr));
+        for (PQconninfoOption *o = in_effect; o->keyword; ++o) // what the file sets is what the connection has
+            EXPECT_EQ(file.find("\n" + std::string(o->keyword) + "="),
+                      file.find("\n" + std::string(o->keyword) + "=" + (o->val ? o->val : "") + "\n")) << o->keyword;
+        PQconninfoFree(in_effect);
+        sql("update parameters set tracer_save_days = 7, net_save_days = 8", "postgres");
+        ASSERT_EQ(std::system("ip link set lo down"), 0);
+        const auto start = std::chrono::steady_clock::now();
+        click(db_save_b);
+        save_gas();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        EXPECT_EQ(std::system("ip link set lo up"), 0);
+        EXPECT_EQ(text(db_msg_t), "Database problem -400\n");
+        EXPECT_EQ(sql("select tracer_save_days, net_save_days from parameters", "postgres"), "7|8");
+    }, {"TESTBED_JOIN_NET", net, "PGHOST", "127.0.0.1", "PGSERVICE", "param-config"});
 }
