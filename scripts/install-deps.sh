@@ -16,6 +16,8 @@ packages=(
     # X: XTest for synthetic input, a virtual server with core fonts, a window manager,
     # xdotool/xdpyinfo/xprop to drive and probe it, xwd + netpbm for screenshots
     libxtst-dev xvfb xfonts-base twm xdotool x11-utils x11-apps netpbm
+    # a server in a network namespace of the tests' own, its loopback taken down
+    iproute2
     # shipping: the Debian package, man page and desktop entry checks
     debhelper dpkg-dev man-db groff-base desktop-file-utils lintian
 )

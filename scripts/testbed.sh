@@ -8,7 +8,8 @@
 #   testbed_start_wm               # twm with scripts/twmrc
 #   testbed_start_db DIR [DATA]    # cluster in DIR, database kelvaron, exports PGHOST;
 #                                  # TESTBED_PG_OPTIONS adds server settings,
-#                                  # TESTBED_PG_PORT its port (5432)
+#                                  # TESTBED_PG_PORT its port (5432), TESTBED_PG_NETNS
+#                                  # the pid whose network namespace it listens in
 #   testbed_graph_scratch          # empty /home/Kelvaron/graph, the real one kept aside
 #   testbed_track_pid PID          # stop a process of the caller's along with the rest
 #   testbed_shoot WINDOW PNG       # a window with its frame as a PNG
@@ -186,9 +187,9 @@ testbed_shoot() {
 # ------------------------------------------------------------- PostgreSQL
 
 # Runs a PostgreSQL server binary as postgres (initdb refuses root) from a
-# directory postgres may enter.
+# directory postgres may enter, in the network namespace asked for.
 testbed__as_postgres() {
-    (cd "$TESTBED_DB_DIR" && runuser -u postgres -- "$@")
+    (cd "$TESTBED_DB_DIR" && ${TESTBED_PG_NETNS:+nsenter -t "$TESTBED_PG_NETNS" -n} runuser -u postgres -- "$@")
 }
 
 testbed_start_db() {

@@ -33,12 +33,27 @@ key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -day
 export TESTBED_PG_PORT=$((20000 + RANDOM % 40000)) TESTBED_TLS_WRONG_CA=$tls/wrong-ca.crt
 TESTBED_PG_OPTIONS="-c log_statement=all -c log_line_prefix='%a|' -c listen_addresses=127.0.0.1 -c ssl=on \
     -c ssl_cert_file=$tls/server.crt -c ssl_key_file=$tls/server.key"
+
+# Its host can vanish: 127.0.0.1 is the loopback of a network namespace held
+# by a process of this script's. A test joins it and takes the loopback down,
+# which drops every packet while connections stay open; local sockets go on.
+unshare --net sleep infinity &
+testbed_track_pid $!
+export TESTBED_PG_NETNS=$!
+testbed__wait_for 5 '[[ $(readlink /proc/$TESTBED_PG_NETNS/ns/net) != $(readlink /proc/$$/ns/net) ]]' &&
+    nsenter -t "$TESTBED_PG_NETNS" -n ip link set lo up || { echo "check: no network namespace" >&2; exit 1; }
+
 testbed_start_x 1280x1024 && testbed_start_wm &&
     testbed_start_db "$(mktemp -d /tmp/param-config-db.XXXXXX)" || exit 1
 "$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d kelvaron -f db/role.sql -f db/audit.sql \
     -f manager/tests/bed.sql \
     -c 'CREATE ROLE clerk LOGIN IN ROLE param_config' >/dev/null || exit 1
 export TESTBED_PG_LOG=$TESTBED_DB_DIR/log TESTBED_SUPERUSER=$(id -un)
+
+# The consoles' service file, its waits shortened to keep the run fast.
+sed -E 's/(lock_timeout)=[^ ]+/\1=200ms/; s/(statement_timeout)=[^ ]+/\1=1s/; s/^(tcp_user_timeout)=.*/\1=1000/;
+    s/^(keepalives_[a-z]+)=.*/\1=1/' db/pg_service.conf >"$tls/pg_service.conf" || exit 1
+export PGSERVICEFILE=$tls/pg_service.conf
 echo "check: X on $DISPLAY, database kelvaron at $PGHOST and over TLS on 127.0.0.1:$PGPORT"
 
 if [[ ${1:-} == --run ]]; then

@@ -26,7 +26,7 @@ grep -E '^[EW]: ' <<<"$out" && fail "lintian reports the lines above"
 listing=$(dpkg -c "$main" | awk '{ print $6 }') # a link's name, not its target
 expected=(./usr/bin/param-config ./usr/bin/param-config-launch ./usr/share/param-config/helpfiles/param-config.hlp
     ./usr/share/man/man1/param-config.1.gz ./usr/share/man/man1/param-config-launch.1.gz
-    ./usr/share/applications/param-config.desktop
+    ./usr/share/applications/param-config.desktop ./usr/share/param-config/db/pg_service.conf
     ./usr/share/icons/hicolor/scalable/apps/param-config.svg ./usr/share/doc/param-config/copyright)
 for sql in db/*.sql; do
     [[ $sql == db/demo.sql ]] || expected+=("./usr/share/param-config/$sql")

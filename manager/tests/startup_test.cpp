@@ -3,10 +3,12 @@
 // under the running program. (The handler table starts from a stored row.)
 #include "testbed.h"
 
+#include <ecpglib.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 
 using namespace testbed;
@@ -16,13 +18,15 @@ using namespace testbed;
 TEST(Startup, FailuresPrintOneLineAndExit)
 {
     sql("create role outsider login"); // may not select
-    const char *tls = "PGHOST=localhost PGSSLMODE=verify-full PGSSLROOTCERT=$TESTBED_TLS_WRONG_CA";
+    const char *tls = "PGHOST=localhost PGSSLMODE=verify-full PGSSLROOTCERT=$TESTBED_TLS_WRONG_CA "
+                      "nsenter -t $TESTBED_PG_NETNS -n"; // where the server listens
     const std::string no_db = "Database could not be opened\n";
     const std::vector<std::tuple<std::string, int, std::string, std::string>> rows = {
         {"DISPLAY=", 255, "param-config: can't open display, exiting...\n", ""},
         {"PGHOST=/nonexistent,/nonexistent", 1, no_db, "failed: No such file or directory Is the server running locally "
          "and accepting connections on that socket?; connection to server on socket \"/nonexistent/.s.PGSQL."},
         {"PGUSER=nobody", 1, no_db, "role \"nobody\" does not exist"},
+        {"PGSERVICE=nosuch", 1, no_db, "param-config: definition of service \"nosuch\" not found"},
         {"PGUSER=outsider", 1, no_db, "param-config: permission denied for table parameters"},
         {tls, 1, no_db, "certificate verify failed"},
     };
@@ -52,9 +56,7 @@ TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
         for (Widget w : {db_list_b, db_add_b, db_remove_b, db_read_conf_pwd_b, db_conf_pwd_b, db_save_b})
             click(w);
         choose(db_vac_press_unit_sel, db_vac_press_kpa);
-        click(db_gas_mix_b);
-        EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
-        click(db_gas_mix_save_b);
+        save_gas();
         EXPECT_EQ(text(db_msg_t), "Operator ab is added to database.\nOperator ab was not found.\n"
                                   "Configuration password pw is set in database.\nDatabase problem -400\n");
         EXPECT_EQ(text(db_list_t), "Configuration password: \n");
@@ -104,4 +106,31 @@ TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
     EXPECT_EQ(launch("both", PARAM_CONFIG_DIR "/param-config-launch & trap 'wait $!' EXIT; "), "1"); // two at once
     EXPECT_EQ(std::ranges::count(launched(), ' '), 1) << launched();
     XCloseDisplay(d);
+}
+
+// The database host vanishes (its network drops every packet) just before
+// Save: with the service file's settings in effect (their waits shortened for
+// the run), Save gives up within the bound and stores nothing; the process
+// lives, and its window answers the next action, whose gas save reports the
+// connection gone.
+TEST(Startup, HostVanishedUnderTheProgram)
+{
+    reset_database("update parameters set tracer_save_days = 7, net_save_days = 8");
+    const std::string net = "/proc/" + std::string(std::getenv("TESTBED_PG_NETNS")) + "/ns/net";
+    with_program([] {
+        const std::string file = "\n" + read_file(std::getenv("PGSERVICEFILE"));
+        PQconninfoOption *in_effect = PQconninfo(ECPGget_PGconn(nullptr));
+        for (PQconninfoOption *o = in_effect; o->keyword; ++o) // what the file sets is what the connection has
+            EXPECT_EQ(file.find("\n" + std::string(o->keyword) + "="),
+                      file.find("\n" + std::string(o->keyword) + "=" + (o->val ? o->val : "") + "\n")) << o->keyword;
+        PQconninfoFree(in_effect);
+        ASSERT_EQ(std::system("ip link set lo down"), 0);
+        const auto start = std::chrono::steady_clock::now();
+        click(db_save_b);
+        save_gas();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        EXPECT_EQ(std::system("ip link set lo up"), 0);
+        EXPECT_EQ(text(db_msg_t), "Database problem -400\n");
+    }, {"TESTBED_JOIN_NET", net, "PGHOST", "127.0.0.1", "PGSERVICE", "param-config"});
+    EXPECT_EQ(sql("select tracer_save_days, net_save_days from parameters"), "7|8");
 }

@@ -3,7 +3,9 @@
 #include <X11/extensions/XTest.h>
 #include <X11/IntrinsicP.h>
 #include <Xm/Text.h>
+#include <fcntl.h>
 #include <libpq-fe.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,6 +81,8 @@ void with_program(const std::function<void()> &body, const std::vector<std::stri
         setenv("PGUSER", clerk, 1), setenv("PGAPPNAME", program_app, 1);
         for (std::size_t i = 0; i + 1 < env.size(); i += 2)
             setenv(env[i].c_str(), env[i + 1].c_str(), 1);
+        if (const char *net = std::getenv("TESTBED_JOIN_NET")) // joined before the connect, or it fails
+            setns(open(net, O_RDONLY | O_CLOEXEC), CLONE_NEWNET);
         // A menu takes a release within the multi-click time as part of the
         // press; a short one keeps real clicks fast.
         char arg0[] = "param-config", xrm[] = "-xrm", click_time[] = "*multiClickTime: 10";
@@ -192,6 +196,13 @@ void choose(Widget cascade, Widget entry)
     ASSERT_TRUE(pump_until([&] { return viewable(entry); })) << XtName(cascade) << " posted no pulldown";
     click(entry);
     ASSERT_TRUE(pump_until([&] { return !viewable(entry); })) << XtName(entry) << " left its pulldown posted";
+}
+
+void save_gas()
+{
+    click(db_gas_mix_b);
+    EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
+    click(db_gas_mix_save_b);
 }
 
 std::string text(Widget w)

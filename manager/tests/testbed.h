@@ -35,6 +35,7 @@ std::string read_file(const std::string &path); // "<none>" if unreadable
 
 // Forks: the child starts the program with `env` set (name, value, ...),
 // waits for the main window, runs `body` and passes only if nothing failed.
+// TESTBED_JOIN_NET=/proc/PID/ns/net among them puts it in that network.
 void with_program(const std::function<void()> &body, const std::vector<std::string> &env = {});
 // The built binary run with `env` ("NAME=value ..."): exit status, stdout, stderr.
 struct Outcome { int status; std::string out, err; };
@@ -52,6 +53,7 @@ void drag(Widget scale, bool right);
 bool above(Widget a, Widget b);
 void type(Widget field, const std::string &text); // emptied first; unshifted keys only
 void choose(Widget cascade, Widget entry);
+void save_gas(); // the gas dialog opened, its Save pressed
 std::string text(Widget w);
 void put(Widget w, const std::string &text); // what typing could not enter
 // What the two gas sliders and the four retention scales show, in that order.
