@@ -50,9 +50,7 @@ TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
         EXPECT_EQ(sliders(), (std::vector<std::string>{"3.0", "10.0", "1", "1", "1", "1"}));
         sql(std::string("select pg_terminate_backend(pid) from pg_stat_activity where application_name = '") +
             program_app + "'");
-        type(db_opname_i, "ab");
-        type(db_pwd_i, "pw");
-        type(db_conf_pwd_i, "pw");
+        type(db_opname_i, "ab"), type(db_pwd_i, "pw"), type(db_conf_pwd_i, "pw");
         for (Widget w : {db_list_b, db_add_b, db_remove_b, db_read_conf_pwd_b, db_conf_pwd_b, db_save_b})
             click(w);
         choose(db_vac_press_unit_sel, db_vac_press_kpa);

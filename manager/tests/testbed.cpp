@@ -102,16 +102,12 @@ void with_program(const std::function<void()> &body, const std::vector<std::stri
 
 Outcome run_binary(const std::string &env)
 {
-    const std::string err = "/tmp/param-config-test-" + std::to_string(getpid()) + ".err";
+    const std::string out = "/tmp/param-config-test-" + std::to_string(getpid());
     // Found through PATH, the program is called by its bare name.
-    const std::string command = "env PATH=" PARAM_CONFIG_DIR ":$PATH " + env + " timeout 15 param-config";
-    std::FILE *p = popen((command + " 2>" + err).c_str(), "r");
-    std::string out;
-    for (int c; (c = std::fgetc(p)) != EOF;)
-        out += static_cast<char>(c);
-    int status = pclose(p);
-    Outcome o{WEXITSTATUS(status), out, read_file(err)};
-    unlink(err.c_str());
+    const int status = std::system(("env PATH=" PARAM_CONFIG_DIR ":$PATH " + env + " timeout 15 param-config >" + out +
+                                    ".out 2>" + out + ".err").c_str());
+    Outcome o{WEXITSTATUS(status), read_file(out + ".out"), read_file(out + ".err")};
+    unlink((out + ".out").c_str()), unlink((out + ".err").c_str());
     return o;
 }
 
@@ -141,10 +137,8 @@ void press(Widget w, unsigned int button)
     Window child;
     XTranslateCoordinates(display, XtWindow(w), DefaultRootWindow(display), w->core.width / 2, w->core.height / 2,
                           &x, &y, &child);
-    XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
-    pump(5);
-    XTestFakeButtonEvent(display, button, True, CurrentTime);
-    pump(25);
+    XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime), pump(5);
+    XTestFakeButtonEvent(display, button, True, CurrentTime), pump(25);
 }
 
 void release(unsigned int button) { XTestFakeButtonEvent(display, button, False, CurrentTime), pump(25); }
@@ -155,8 +149,7 @@ void drag(Widget scale, bool right)
 {
     press(XtNameToWidget(scale, "Scrollbar"), 2); // the thumb jumps to the pointer and follows it
     XTestFakeMotionEvent(display, DefaultScreen(display), right ? DisplayWidth(display, 0) - 1 : 0, 0, CurrentTime);
-    pump(25);
-    release(2);
+    pump(25), release(2);
 }
 
 // The window manager's frame around a shell: its window's ancestor just below the root.
@@ -181,12 +174,10 @@ bool above(Widget a, Widget b)
 
 void type(Widget field, const std::string &text)
 {
-    put(field, "");
-    click(field);
+    put(field, ""), click(field);
     for (unsigned char c : text) { // printable Latin-1 keysyms are the characters
         XTestFakeKeyEvent(display, XKeysymToKeycode(display, c), True, CurrentTime);
-        XTestFakeKeyEvent(display, XKeysymToKeycode(display, c), False, CurrentTime);
-        pump(3);
+        XTestFakeKeyEvent(display, XKeysymToKeycode(display, c), False, CurrentTime), pump(3);
     }
 }
 
@@ -198,11 +189,25 @@ void choose(Widget cascade, Widget entry)
     ASSERT_TRUE(pump_until([&] { return !viewable(entry); })) << XtName(entry) << " left its pulldown posted";
 }
 
-void save_gas()
+void open_gas()
 {
     click(db_gas_mix_b);
     EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
-    click(db_gas_mix_save_b);
+}
+
+void save_gas() { open_gas(), click(db_gas_mix_save_b); }
+
+bool inked(Widget w)
+{
+    // Its first line's start: a dialog may stand over the rest.
+    XImage *image = XGetImage(display, XtWindow(w), 0, 0, std::min<int>(w->core.width, 200),
+                              std::min<int>(w->core.height, 24), AllPlanes, ZPixmap);
+    int ink = 0;
+    for (int y = 0; y < image->height; ++y)
+        for (int x = 0; x < image->width; ++x)
+            ink += XGetPixel(image, x, y) == BlackPixel(display, DefaultScreen(display));
+    XDestroyImage(image);
+    return ink > 40; // more than a cursor's worth
 }
 
 std::string text(Widget w)

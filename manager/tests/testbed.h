@@ -53,7 +53,10 @@ void drag(Widget scale, bool right);
 bool above(Widget a, Widget b);
 void type(Widget field, const std::string &text); // emptied first; unshifted keys only
 void choose(Widget cascade, Widget entry);
+void open_gas();
 void save_gas(); // the gas dialog opened, its Save pressed
+// Whether a text pane shows any text: its window drawn in the foreground colour.
+bool inked(Widget w);
 std::string text(Widget w);
 void put(Widget w, const std::string &text); // what typing could not enter
 // What the two gas sliders and the four retention scales show, in that order.
