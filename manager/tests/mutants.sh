@@ -1,22 +1,22 @@
 #!/usr/bin/env bash
 # Plants the faults listed in manager/tests/faults.txt, one at a time, and runs
 # the suite on each: a fault that no test notices is a place the tests do not
-# pin down. Each worker (MUTANT_WORKERS, default 2) builds a scratch copy of the
-# working tree once, unoptimized; then for each of its faults it plants the
-# fault, rebuilds what the fault touches, runs the suite on a fresh bed (the
-# schema is loaded and the standby taken over within a run) stopping at the
-# first failure, and takes the fault out again. One line per fault, then
-# "N planted, K caught, E equivalent". Interrupted, it stops every bed and
-# removes every scratch copy. Usage: mutants.sh [FAULT-NUMBER...]
+# pin down. Each worker (MUTANT_WORKERS, default 3, as the tests mostly wait)
+# builds a scratch copy of the working tree once, unoptimized; then for each of
+# its faults it plants the fault, rebuilds what the fault touches, runs the
+# suite on a fresh bed (which loads the schema the fault may have changed),
+# stopping at the first failure, and takes the fault out again. One line per
+# fault, then "N planted, K caught, E equivalent". Interrupted, it stops every
+# bed and removes every scratch copy. Usage: mutants.sh [FAULT-NUMBER...]
 set -u
 cd "$(dirname "$0")/../.." || exit 1
 root=$PWD
-workers=${MUTANT_WORKERS:-2}
+workers=${MUTANT_WORKERS:-3}
 
 # The list: "@ FILE | what a user would see", then "- OLD" and "+ NEW" (text
 # that stands exactly once in FILE, or "-N OLD" for its Nth place, and what
-# replaces it), and for a fault
-# that nothing outside the program could tell apart "= why it is equivalent".
+# replaces it), and for a fault that nothing outside the program could tell
+# apart "= why it is equivalent".
 files=() whats=() olds=() nths=() news=() whys=()
 while IFS= read -r line || [[ -n $line ]]; do
     case $line in
@@ -73,10 +73,13 @@ work() {
             caught="LIST ERROR: does not build"
         else
             # The first failing assertion ends its test, and the first failing
-            # test the run; the short tests go before the handler table.
+            # test the run. The handler table, which notices most, goes first,
+            # but after the short tests for faults in start-up or the database.
+            order=('-R ^Handlers' '-E ^ship$|^Handlers')
+            [[ ${files[i - 1]} == @(db/*|*/startup.cpp|*/store.pgc) ]] && order=("${order[1]}" "${order[0]}")
             (ulimit -c 0; cd "$tree" && GTEST_BREAK_ON_FAILURE=1 bash manager/tests/check.sh --run bash -c \
-                'ctest --test-dir build -E "^ship$|^Handlers" --stop-on-failure && ctest --test-dir build -R ^Handlers' \
-                >"$log" 2>&1)
+                'ctest --test-dir build $1 --stop-on-failure && ctest --test-dir build $2 --stop-on-failure' \
+                - "${order[@]}" >"$log" 2>&1)
             caught=$(awk '/The following tests FAILED/ { f = 1; next } f && / - / { print $3; exit }' "$log")
             if [[ -z $caught && $(grep -c '100% tests passed' "$log") != 2 ]]; then
                 caught="the bed (no test ran; see a run with this fault alone)"

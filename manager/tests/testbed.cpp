@@ -78,6 +78,7 @@ void with_program(const std::function<void()> &body, const std::vector<std::stri
     pid_t pid = fork();
     if (pid == 0) {
         alarm(100); // a child that hangs is ended, and fails
+        XtSetWarningHandler([](String message) { ADD_FAILURE() << "toolkit warning: " << message; });
         setenv("PGUSER", clerk, 1), setenv("PGAPPNAME", program_app, 1);
         for (std::size_t i = 0; i + 1 < env.size(); i += 2)
             setenv(env[i].c_str(), env[i + 1].c_str(), 1);
