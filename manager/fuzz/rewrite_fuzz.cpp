@@ -46,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
     std::size_t length = 0;
     std::FILE *out = open_memstream(&buffer, &length);
     rewrite_pairs(in, out, keyword, unit);
-    std::fclose(in);
-    std::fclose(out);
+    std::fclose(in), std::fclose(out);
     std::string output(buffer, length);
     std::free(buffer);
     if (output != model) {

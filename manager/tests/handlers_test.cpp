@@ -111,8 +111,9 @@ void shown_tree(Widget w, std::string &out, int depth = 0)
             return new XmParseMapping{XmParseMappingCreate(args, 2)};
         }();
         XtVaGetValues(w, XmNlabelString, &label, XmNmnemonic, &mnemonic, nullptr);
-        text = static_cast<char *>(XmStringUnparse(label, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, lines, 1, XmOUTPUT_ALL));
-        out += " = \"" + std::string(text) + '"' + (mnemonic != XK_VoidSymbol ? " " + std::string(XKeysymToString(mnemonic)) : "");
+        text = static_cast<char *>(XmStringUnparse(label, {}, XmCHARSET_TEXT, XmCHARSET_TEXT, lines, 1, XmOUTPUT_ALL));
+        out += " = \"" + std::string(text) + '"';
+        out += mnemonic != XK_VoidSymbol ? " " + std::string(XKeysymToString(mnemonic)) : "";
         XtFree(text), XmStringFree(label);
     }
     out += "\n";
@@ -129,8 +130,7 @@ void help_from(const char *dir)
 {
     static const std::string shipped = read_file(PROJECT_SOURCE_DIR "/helpfiles/param-config.hlp");
     ASSERT_EQ(chdir(dir), 0);
-    XtUnmanageChild(db_help_fr); // as closing it does
-    press(db_help_b);
+    XtUnmanageChild(db_help_fr), press(db_help_b); // closed, as the window manager does, then pressed
     EXPECT_EQ(text(db_help_t), shipped.substr(0, shipped.size() - 1));
     EXPECT_FALSE(viewable(db_help_t));
     release();
@@ -165,29 +165,30 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             {"add, no name", "", [] { add("", "pw"); }},
             // A message is written over the text behind the cursor, as a click in the pane may have placed it.
             {"add, no name, cursor at the top", "", [] {
-                 put(db_msg_t, "first line of older text\nrest\n"), XmTextSetInsertionPosition(db_msg_t, 0), add("", "");
+                 put(db_msg_t, "first line of older text\nrest\n"), XmTextSetInsertionPosition(db_msg_t, 0);
+                 add("", "");
              }},
             {"typing into the panes", "", [] { type(db_list_t, "ab"), type(db_msg_t, "ab"); }},
             {"add, name present", three, [] { add("ab cd", ""); }},
             {"add, no password", "", [] { add("ab", ""); }},
             {"add, 6 characters and '.'", "", [] { type(db_opname_i, "ab"), put(db_pwd_i, "12345."), push(db_add_b); }},
             {"add, key byte", "", [] { type(db_opname_i, "ab"), put(db_pwd_i, "a\x0e"), push(db_add_b); }},
-            {"add, '.'", "", [] { add("ab", "a.b"); }},
+            {"add, '.' and key byte", "", [] { type(db_opname_i, "ab"), put(db_pwd_i, "a.\x0e"), push(db_add_b); }},
             {"add, 7 and 6 characters typed", "", [] { add("abcdefg", "123456"); }},
             {"remove, absent", "", [] { type(db_opname_i, "zz"), push(db_remove_b); }},
             {"remove", three, [] { type(db_opname_i, "abcde"), push(db_remove_b); }},
             {"read", "", [] { push(db_read_conf_pwd_b); }},
             {"set, empty", "", [] { set_conf(""); }},
-            {"set, '.'", "", [] { set_conf("abc.def"); }},
+            {"set, '.' and key byte", "", [] { put(db_conf_pwd_i, "ab.\x0e"), push(db_conf_pwd_b); }},
             {"set, 9 bytes and '.'", "", [] { put(db_conf_pwd_i, "12345678."), push(db_conf_pwd_b); }},
             {"set, 9 characters typed", "", [] { set_conf("newpw1234"); }},
-            {"save retention", "update parameters set tracer_save_days = 7, net_save_days = 8", [] { click(db_save_b); }},
+            {"save retention", "update parameters set tracer_save_days = 7, net_save_days = 8",
+             [] { click(db_save_b); }},
             // The dialog opens on the press, comes to the front when asked again, and stays open.
             {"save gas", "update parameters set gas_value = 12", [] {
                  press(db_gas_mix_b);
                  EXPECT_TRUE(pump_until([] { return viewable(db_gas_mix_save_b); }));
-                 release();
-                 XRaiseWindow(display, XtWindow(db_dummy_f));
+                 release(), XRaiseWindow(display, XtWindow(db_dummy_f));
                  EXPECT_TRUE(pump_until([] { return above(db_dummy_f, db_gas_mix_f); }));
                  click(db_gas_mix_b);
                  EXPECT_TRUE(pump_until([] { return above(db_gas_mix_f, db_dummy_f); }));
@@ -213,7 +214,8 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             odd_graph("graph.def missing", [] { unlink(graph_def); }),
             odd_graph("graph.save unreadable", [] { allow_files(0); }),
             odd_graph("no new graph.def", [] { allow_files(1); }),
-            odd_graph("link to graph.save", [] { EXPECT_EQ(rename(graph_def, graph_save) | symlink(graph_save, graph_def), 0); }),
+            odd_graph("link to graph.save",
+                      [] { EXPECT_EQ(rename(graph_def, graph_save) | symlink(graph_save, graph_def), 0); }),
             odd_graph("directory", [] { unlink(graph_def), mkdir(graph_def, 0755); }),
         };
         rlimit files{};
@@ -237,13 +239,14 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             const auto start = std::chrono::steady_clock::now();
             row.act();
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << row.what;
-            EXPECT_TRUE(pump_until([] { return inked(db_list_t) != text(db_list_t).empty(); })) << row.what << ": drawn";
+            EXPECT_TRUE(pump_until([] { return inked(db_list_t) != text(db_list_t).empty(); })) << row.what;
             setrlimit(RLIMIT_NOFILE, &files);
             EXPECT_EQ(sql("select test_audited_since(" + mark + ")"), sql("select test_changes(true)")) << row.what;
             transcript += "== " + row.what + "\npane " + quoted(text(db_msg_t)) + "\nlist " + quoted(text(db_list_t)) +
                           "\nstored " + quoted(sql("select test_changes(false)")) + "\nsent\n" + statements_since(log);
             if (describe(graph_def) != graph || describe(graph_save) != "<none>")
-                transcript += "graph.def " + quoted(describe(graph_def)) + "\ngraph.save " + quoted(describe(graph_save)) + "\n";
+                transcript += "graph.def " + quoted(describe(graph_def)) + "\ngraph.save " +
+                              quoted(describe(graph_save)) + "\n";
             // The first row that differs ends the run.
             ASSERT_EQ(transcript, expected.substr(0, transcript.size())) << row.what;
         }

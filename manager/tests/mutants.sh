@@ -58,7 +58,7 @@ plant() {
 # Worker $1 of $workers: its share of the wanted faults, a line each into
 # $out/NUMBER.
 work() {
-    local w=$1 tree=$out/tree$1 k i caught log
+    local w=$1 tree=$out/tree$1 k i caught log order status
     mkdir -p "$tree" &&
         git ls-files -co --exclude-standard -z | xargs -0 cp -p --parents -t "$tree" &&
         cmake -S "$tree" -B "$tree/build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O0 >"$tree/setup.log" 2>&1 &&
@@ -72,16 +72,20 @@ work() {
         elif ! cmake --build "$tree/build" --target param-config param_config_tests param_config_pure >"$log" 2>&1; then
             caught="LIST ERROR: does not build"
         else
-            # The first failing assertion ends its test, and the first failing
-            # test the run. The handler table, which notices most, goes first,
-            # but after the short tests for faults in start-up or the database.
+            # The first failing test ends the run (and the handler table its
+            # first row that differs). The handler table, which notices most,
+            # goes first, but after the short tests for faults in start-up or
+            # the database. A run that hangs is ended, its whole process group.
             order=('-R ^Handlers' '-E ^ship$|^Handlers')
             [[ ${files[i - 1]} == @(db/*|*/startup.cpp|*/store.pgc) ]] && order=("${order[1]}" "${order[0]}")
-            (ulimit -c 0; cd "$tree" && GTEST_BREAK_ON_FAILURE=1 bash manager/tests/check.sh --run bash -c \
+            (cd "$tree" && timeout -k 10 300 bash manager/tests/check.sh --run bash -c \
                 'ctest --test-dir build $1 --stop-on-failure && ctest --test-dir build $2 --stop-on-failure' \
                 - "${order[@]}" >"$log" 2>&1)
+            status=$?
             caught=$(awk '/The following tests FAILED/ { f = 1; next } f && / - / { print $3; exit }' "$log")
-            if [[ -z $caught && $(grep -c '100% tests passed' "$log") != 2 ]]; then
+            if ((status == 124)); then
+                caught="a hang (the run was ended after 300 s)"
+            elif [[ -z $caught && $(grep -c '100% tests passed' "$log") != 2 ]]; then
                 caught="the bed (no test ran; see a run with this fault alone)"
             fi
             [[ -n $caught ]] && caught="caught by $caught" || caught=SURVIVED

@@ -23,8 +23,8 @@ TEST(Startup, FailuresPrintOneLineAndExit)
     const std::string no_db = "Database could not be opened\n";
     const std::vector<std::tuple<std::string, int, std::string, std::string>> rows = {
         {"DISPLAY=", 255, "param-config: can't open display, exiting...\n", ""},
-        {"PGHOST=/nonexistent,/nonexistent", 1, no_db, "failed: No such file or directory Is the server running locally "
-         "and accepting connections on that socket?; connection to server on socket \"/nonexistent/.s.PGSQL."},
+        {"PGHOST=/nonexistent,/nonexistent", 1, no_db, "failed: No such file or directory Is the server running "
+         "locally and accepting connections on that socket?; connection to server on socket \"/nonexistent/.s.PGSQL."},
         {"PGUSER=nobody", 1, no_db, "role \"nobody\" does not exist"},
         {"PGSERVICE=nosuch", 1, no_db, "param-config: definition of service \"nosuch\" not found"},
         {"PGUSER=outsider", 1, no_db, "param-config: permission denied for table parameters"},
@@ -76,9 +76,10 @@ TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
         void end() { while (int pid = std::atoi(launched().c_str())) kill(pid, SIGKILL), waitpid(pid, nullptr, 0); }
         ~Leftovers() { end(), prctl(PR_SET_CHILD_SUBREAPER, 0), XSetErrorHandler(nullptr); }
     } leftovers;
-    auto launch = [](const std::string &app, const char *how = "") { // the program's connections under that name
-        const std::string launcher = PARAM_CONFIG_DIR "/param-config-launch";
-        EXPECT_EQ(std::system(("export PGUSER=clerk PGAPPNAME=" + app + "; " + how + launcher).c_str()), 0);
+    auto launch = [](const std::string &app, bool twice = false) { // the program's connections under that name
+        const std::string one = PARAM_CONFIG_DIR "/param-config-launch >/dev/null 2>&1";
+        const std::string both = twice ? one + " & trap 'wait $!' EXIT; " : "";
+        EXPECT_EQ(std::system(("export PGUSER=clerk PGAPPNAME=" + app + "; " + both + one).c_str()), 0);
         return sql("select count(*) from pg_stat_activity where application_name = '" + app + "'");
     };
     Display *d = XOpenDisplay(nullptr);
@@ -101,7 +102,7 @@ TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
     EXPECT_EQ(std::ranges::count(first, ' '), 1) << first;
     EXPECT_EQ(launched(), first);
     leftovers.end();
-    EXPECT_EQ(launch("both", PARAM_CONFIG_DIR "/param-config-launch & trap 'wait $!' EXIT; "), "1"); // two at once
+    EXPECT_EQ(launch("both", true), "1"); // two at once
     EXPECT_EQ(std::ranges::count(launched(), ' '), 1) << launched();
     XCloseDisplay(d);
 }

@@ -1,5 +1,7 @@
 #include "testbed.h"
 
+#include "owners.h"
+
 #include <X11/extensions/XTest.h>
 #include <X11/IntrinsicP.h>
 #include <Xm/Text.h>
@@ -211,12 +213,7 @@ bool inked(Widget w)
     return ink > 40; // more than a cursor's worth
 }
 
-std::string text(Widget w)
-{
-    char *s = XmTextGetString(w);
-    std::string out = s;
-    return XtFree(s), out;
-}
+std::string text(Widget w) { return get_text(w).get(); }
 
 void put(Widget w, const std::string &text) { XmTextSetString(w, const_cast<char *>(text.c_str())); }
 
