@@ -2,9 +2,9 @@
 # Runs the tests against real parts: Xvfb with twm, and a PostgreSQL cluster
 # made for the run that logs every statement with the client's application
 # name, holding the tables, the tool's role with a member login "clerk", the
-# audit trail and the tests' own read-back (bed.sql), and taking TLS too. Arguments go to ctest
-# (-L pure, -R NAME, ...); with --run COMMAND..., the command runs on the bed
-# instead of ctest.
+# audit trail and the tests' own read-back (bed.sql), and taking TLS too.
+# Arguments go to ctest (-L pure, -R NAME, ...); with --run COMMAND..., the
+# command runs on the bed instead of ctest.
 set -u
 cd "$(dirname "$0")/../.." || exit 1
 
