@@ -98,6 +98,7 @@ void drag_all_and_save(bool right)
 // label, a line break in it as "|", and its mnemonic; a shell's title).
 void shown_tree(Widget w, std::string &out, int depth = 0)
 {
+    if (XtName(w) == std::string_view("TipShell")) return; // the toolkit's, made once the pointer rests on a widget
     char *text = nullptr;
     XmString label = nullptr;
     KeySym mnemonic = XK_VoidSymbol;

@@ -79,7 +79,7 @@ work() {
             order=('-R ^Handlers' '-E ^ship$|^Handlers')
             [[ ${files[i - 1]} == @(db/*|*/startup.cpp|*/store.pgc) ]] && order=("${order[1]}" "${order[0]}")
             (cd "$tree" && timeout -k 10 300 bash manager/tests/check.sh --run bash -c \
-                'ctest --test-dir build $1 --stop-on-failure && ctest --test-dir build $2 --stop-on-failure' \
+                'ctest --test-dir build --output-on-failure $1 --stop-on-failure && ctest --test-dir build --output-on-failure $2 --stop-on-failure' \
                 - "${order[@]}" >"$log" 2>&1)
             status=$?
             caught=$(awk '/The following tests FAILED/ { f = 1; next } f && / - / { print $3; exit }' "$log")
@@ -91,7 +91,12 @@ work() {
             [[ -n $caught ]] && caught="caught by $caught" || caught=SURVIVED
         fi
         plant "$tree" "$i" revert
-        [[ -n ${whys[i - 1]} ]] && caught="$caught (marked equivalent: ${whys[i - 1]})"
+        if [[ -n ${whys[i - 1]} ]]; then
+            caught="$caught (marked equivalent: ${whys[i - 1]})"
+            # What a test saw in an equivalent fault: the reason is wrong, or the test unsteady.
+            [[ $caught == "caught by"* ]] &&
+                caught+=$'\n'$(grep -E -m 2 -A 6 '\*\*\*[A-Z]|: Failure$' "$log" | sed 's/^/      /')
+        fi
         printf '%3d %-32s %s: %s\n' "$i" "${files[i - 1]#manager/}" "${whats[i - 1]}" "$caught" | tee "$out/$i"
     done
 }
