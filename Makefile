@@ -149,7 +149,7 @@ sanitize: all
 
 # The faults listed in manager/tests/faults.txt, planted one at a time in a
 # scratch copy, each run against the suite on a fresh bed: every one the
-# suite does not notice is printed for a look (about 15 minutes on 2 cores).
+# suite does not notice is printed for a look (about 14 minutes on 2 cores).
 mutants:
 	bash scripts/install-deps.sh
 	bash manager/tests/mutants.sh
