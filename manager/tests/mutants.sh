@@ -84,11 +84,14 @@ work() {
             status=$?
             caught=$(awk '/The following tests FAILED/ { f = 1; next } f && / - / { print $3; exit }' "$log")
             if ((status == 124)); then
-                caught="a hang (the run was ended after 300 s)"
-            elif [[ -z $caught && $(grep -c '100% tests passed' "$log") != 2 ]]; then
-                caught="the bed (no test ran; see a run with this fault alone)"
+                caught="caught by a hang (the run was ended after 300 s)"
+            elif [[ -n $caught ]]; then
+                caught="caught by $caught"
+            elif [[ $(grep -c '100% tests passed' "$log") == 2 ]]; then
+                caught=SURVIVED
+            else
+                caught="NOT RUN: the bed did not come up; run this fault alone"
             fi
-            [[ -n $caught ]] && caught="caught by $caught" || caught=SURVIVED
         fi
         plant "$tree" "$i" revert
         if [[ -n ${whys[i - 1]} ]]; then
