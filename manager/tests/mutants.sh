@@ -79,7 +79,7 @@ work() {
             order=('-R ^Handlers' '-E ^ship$|^Handlers')
             [[ ${files[i - 1]} == @(db/*|*/startup.cpp|*/store.pgc) ]] && order=("${order[1]}" "${order[0]}")
             (cd "$tree" && timeout -k 10 300 bash manager/tests/check.sh --run bash -c \
-                'ctest --test-dir build --output-on-failure $1 --stop-on-failure && ctest --test-dir build --output-on-failure $2 --stop-on-failure' \
+                'for t in "$@"; do ctest --test-dir build --output-on-failure --stop-on-failure $t || exit; done' \
                 - "${order[@]}" >"$log" 2>&1)
             status=$?
             caught=$(awk '/The following tests FAILED/ { f = 1; next } f && / - / { print $3; exit }' "$log")

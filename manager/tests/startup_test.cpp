@@ -1,6 +1,7 @@
 // Start-up as a supervisor meets it: the two failures on standard output with
-// their exit statuses, the window without a stored row, and a connection lost
-// under the running program. (The handler table starts from a stored row.)
+// their exit statuses, the window without a stored row, a connection lost
+// under the running program, the menu entry's launcher, and the database host
+// vanishing under it. (The handler table starts from a stored row.)
 #include "testbed.h"
 
 #include <ecpglib.h>
