@@ -10,11 +10,35 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 XtAppContext app_context;
 Display *display;
 int db_gas_mix_value = 30;
 int db_gas_pressure_value = 100;
+
+namespace {
+
+// The causes of a failed first read that a site can put right, by SQLSTATE.
+struct FailureHint {
+    std::string_view sqlstate;
+    const char *text;
+};
+constexpr FailureHint failure_hints[] = {
+    {"42501", "this login is not a member of the tool's role param_config, or the role lacks its rights"},
+    {"42P01", "the tables of kelvaron are missing"},
+    {"21000", "the table parameters holds more than one row"},
+};
+
+const char *failure_hint(std::string_view sqlstate)
+{
+    for (const FailureHint &hint : failure_hints)
+        if (hint.sqlstate == sqlstate)
+            return hint.text;
+    return nullptr;
+}
+
+} // namespace
 
 void startup(int &argc, char **argv)
 {
@@ -44,6 +68,8 @@ void startup(int &argc, char **argv)
         // Standard output keeps its one line; the reason is for whoever
         // has to put the database right.
         std::fprintf(stderr, "%s: %s\n", argv[0], store_failure_reason());
+        if (const char *hint = failure_hint(store_sqlstate()))
+            std::fprintf(stderr, "%s: hint: %s; see param-config-admin check\n", argv[0], hint);
         std::printf("Database could not be opened\n");
         std::exit(1);
     }

@@ -23,6 +23,8 @@ void store_connect();
 // connect itself failed (each host tried, joined with "; "), otherwise the
 // runtime's error text of the last statement.
 const char *store_failure_reason();
+// SQLSTATE of the last statement, five characters.
+const char *store_sqlstate();
 void store_disconnect();
 
 void store_select_gas(int &value, int &pressure);
