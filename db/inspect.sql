@@ -66,9 +66,13 @@ items(piece, ok, what) AS (
     UNION ALL
     SELECT 'role', EXISTS (SELECT FROM role), 'role param_config exists'
     UNION ALL
-    SELECT 'role', p.privs IS NOT DISTINCT FROM e.privs,
-           CASE WHEN p.privs IS NOT DISTINCT FROM e.privs THEN 'param_config has the tool''s rights on the tables'
-                ELSE format('param_config has %s, not %s', coalesce(p.privs, 'no rights'), e.privs) END
+    SELECT 'role', coalesce(p.privs, '') = e.privs,
+           CASE WHEN coalesce(p.privs, '') = e.privs THEN 'param_config has the tool''s rights on the tables'
+                ELSE concat_ws('; ', 'param_config''s rights differ',
+                               'more: ' || (SELECT string_agg(x, ' ') FROM unnest(string_to_array(p.privs, ' ')) x
+                                            WHERE x <> ALL (string_to_array(e.privs, ' '))),
+                               'lacks: ' || (SELECT string_agg(x, ' ') FROM unnest(string_to_array(e.privs, ' ')) x
+                                             WHERE x <> ALL (string_to_array(coalesce(p.privs, ''), ' ')))) END
     FROM (SELECT 'operator_list:DELETE operator_list:INSERT operator_list:SELECT '
                  'parameters:SELECT parameters:UPDATE') AS e(privs)
     LEFT JOIN grants p ON p.grantee = (SELECT oid FROM role) AND p.nsp = 'public'
