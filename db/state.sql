@@ -2,7 +2,7 @@
 -- item: what would put it right (schema, upgrade, role, audit or row: the
 -- piece param-config-admin setup loads; manual: nothing it may do), whether
 -- it holds (t/f), and what it is. Run in kelvaron as its owner:
---     psql -X -A -t -d kelvaron -f db/inspect.sql
+--     psql -X -A -t -d kelvaron -f db/state.sql
 -- The guards are listed as the server prints those db/schema.sql makes.
 WITH guard(tab, name, def) AS (VALUES
     ('parameters', 'parameters_gas_value_range', 'CHECK (((gas_value >= 10) AND (gas_value <= 50)))'),
