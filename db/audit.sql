@@ -1,8 +1,9 @@
 -- Audit trail of every change to parameters and operator_list, kept by the
 -- database itself so that whatever program makes a change, it is recorded.
--- Optional. Run as the owner of the tables (the site administrator), after
--- db/schema.sql and, where the tool's role is used, after db/role.sql:
---     psql -v ON_ERROR_STOP=1 -d kelvaron -f db/audit.sql
+-- param-config-admin setup installs it unless told --no-audit. By hand, as
+-- the owner of the tables (the site administrator), after db/schema.sql,
+-- before or after db/role.sql (each grants the role what it reads here):
+--     psql -1 -v ON_ERROR_STOP=1 -d kelvaron -f db/audit.sql
 -- Idempotent: running it again keeps the recorded rows and leaves the same
 -- triggers and grants.
 --
@@ -26,8 +27,7 @@
 -- Members of param_config may read the current week through the view
 -- audit.changes_this_week, and nothing else here.
 
-BEGIN;
-SET LOCAL client_min_messages = warning;
+SET client_min_messages = warning;
 
 CREATE SCHEMA IF NOT EXISTS audit;
 
@@ -141,4 +141,3 @@ BEGIN
 END
 $$;
 
-COMMIT;

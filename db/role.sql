@@ -7,7 +7,9 @@
 -- Run as the database owner in kelvaron, then let each supervisor's login in:
 --     psql -d kelvaron -f db/role.sql
 --     psql -d kelvaron -c 'GRANT param_config TO alice'
--- Idempotent: running it again leaves the same grants.
+-- param-config-admin setup loads it and add-login lets the logins in.
+-- Idempotent: running it again leaves the same grants; before or after
+-- db/audit.sql, the role ends with the same rights.
 --
 -- Not taken away here: what PostgreSQL grants every role through PUBLIC in
 -- each database, namely TEMPORARY (temporary tables, gone with the session)
@@ -30,7 +32,7 @@ BEGIN
 END
 $$;
 
-REVOKE ALL ON parameters, operator_list FROM param_config;
+REVOKE ALL ON parameters, operator_list FROM param_config, PUBLIC;
 GRANT SELECT, UPDATE ON parameters TO param_config;
 GRANT SELECT, INSERT, DELETE ON operator_list TO param_config;
 
@@ -40,3 +42,14 @@ BEGIN
 END
 $$;
 GRANT USAGE ON SCHEMA public TO param_config;
+
+-- The audit trail's view of this week, where db/audit.sql was loaded first.
+DO $$
+BEGIN
+    IF to_regclass('audit.changes_this_week') IS NOT NULL THEN
+        REVOKE ALL ON audit.trail, audit.changes_this_week FROM param_config;
+        GRANT USAGE ON SCHEMA audit TO param_config;
+        GRANT SELECT ON audit.changes_this_week TO param_config;
+    END IF;
+END
+$$;

@@ -1,11 +1,11 @@
 -- Adds the guards of db/schema.sql, under the same names, to a kelvaron
 -- database whose tables were made before them: a unique operator name, at
 -- most one parameters row, NOT NULL gas values, and the range and code checks.
--- Run as the owner of the tables (the audit trail and the role need nothing
--- more):
---     psql -v ON_ERROR_STOP=1 -d kelvaron -f db/upgrade.sql
+-- param-config-admin setup loads it where a guard is missing. By hand, as the
+-- owner of the tables (the audit trail and the role need nothing more):
+--     psql -1 -v ON_ERROR_STOP=1 -d kelvaron -f db/upgrade.sql
 --
--- One transaction: afterwards every guard is in place, or nothing changed.
+-- One transaction (-1): afterwards every guard is in place, or nothing changed.
 -- Where the stored rows already break a guard it stops before changing
 -- anything and names them: operators by name, parameters rows by ctid, e.g.
 --     SELECT ctid, * FROM parameters;
@@ -13,8 +13,7 @@
 -- It never deletes or rewrites a row itself; put them right and run it again.
 -- Idempotent: on a database that has the guards it leaves the same guards.
 
-BEGIN;
-SET LOCAL client_min_messages = warning;
+SET client_min_messages = warning;
 
 -- The consoles wait while the rows are checked and the guards added, so no
 -- write can slip in between the two. Taken up front in the mode the ALTERs
@@ -106,4 +105,3 @@ ALTER TABLE operator_list
     DROP CONSTRAINT IF EXISTS operator_list_operator_key,
     ADD CONSTRAINT operator_list_operator_key UNIQUE (operator);
 
-COMMIT;

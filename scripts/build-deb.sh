@@ -40,7 +40,7 @@ log=$out/build.log
 
 rm -rf -- "$stage" "$deb"
 mkdir -p "$stage"
-(cd "$src" && cp -a --parents CMakeLists.txt README.md LICENSE manager/src helpfiles db doc debian "$stage/")
+(cd "$src" && cp -a --parents CMakeLists.txt README.md LICENSE manager/src helpfiles db admin doc debian "$stage/")
 who=$(maintainer)
 who=${who//\\/\\\\}; who=${who//&/\\&}; who=${who//|/\\|} # literal in sed's replacement
 sed -i "s|^Maintainer: .*|Maintainer: $who|" "$stage/debian/control"

@@ -77,7 +77,7 @@ work() {
             # goes first, but after the short tests for faults in start-up or
             # the database. A run that hangs is ended, its whole process group.
             order=('-R ^Handlers' '-E ^ship$|^Handlers')
-            [[ ${files[i - 1]} == @(db/*|*/startup.cpp|*/store.pgc) ]] && order=("${order[1]}" "${order[0]}")
+            [[ ${files[i - 1]} == @(db/*|admin/*|*/startup.cpp|*/store.pgc) ]] && order=("${order[1]}" "${order[0]}")
             (cd "$tree" && timeout -k 10 300 bash manager/tests/check.sh --run bash -c \
                 'for t in "$@"; do ctest --test-dir build --output-on-failure --stop-on-failure $t || exit; done' \
                 - "${order[@]}" >"$log" 2>&1)

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# param-config-admin on a cluster of its own (the bed's kelvaron stays as it
+# is), logging every statement, TLS on, no TCP rule, alice's login checked by
+# her password: what each step prints, read against admin.expected.
+set -u
+cd "$(dirname "$0")/../.." || exit 1
+admin=$PWD/admin/param-config-admin
+bin=${TESTBED_PG_BIN:-/usr/lib/postgresql/15/bin}
+dir=$(mktemp -d /tmp/param-config-admin.XXXXXX) && chown postgres: "$dir" || exit 1
+export PGHOST=$dir PGPORT=5432 PGSYSCONFDIR=$dir/etc
+unset PGUSER PGSERVICE PGSERVICEFILE PGDATABASE
+pg() { (cd "$dir" && runuser -u postgres -- "$bin/$1" "${@:2}"); }
+trap 'pg pg_ctl -D "$dir/data" -m immediate -w stop >/dev/null 2>&1; rm -rf -- "$dir"' EXIT
+pg initdb -D "$dir/data" -A trust --no-sync -E SQL_ASCII --locale=C >/dev/null &&
+    printf 'local all alice scram-sha-256\nlocal all all trust\n' >"$dir/data/pg_hba.conf" &&
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=localhost \
+        -keyout "$dir/data/k" -out "$dir/data/c" 2>/dev/null && chown postgres: "$dir/data/"[kc] &&
+    pg pg_ctl -D "$dir/data" -l "$dir/log" -w -o "-c listen_addresses='' -k $dir -c fsync=off -c ssl=on \
+        -c ssl_cert_file=c -c ssl_key_file=k -c log_statement=all" start >/dev/null &&
+    pg psql -X -q -d postgres -c "CREATE ROLE $(id -un) SUPERUSER LOGIN" || exit 1
+sql() { psql -X -q -A -t -v ON_ERROR_STOP=1 -d "${DB:-kelvaron}" "$@"; }
+# Dumps without pg_dump's per-run \restrict key.
+dump() { "$@" | grep -v '^\\'; }
+# A step: its command line, what it printed, and its exit status.
+run() { echo "\$ ${*/#$admin/param-config-admin}"; "$@" 2>&1; echo "[exit $?]"; }
+since() { tail -c +"$(($1 + 1))" "$dir/log" | grep -E "$2"; }
+
+{
+before=$(dump pg_dumpall -s)
+run "$admin" setup --dry-run | grep -E '^(\$ |CREATE DATABASE|BEGIN;|COMMIT;|\[exit)'
+[[ $(dump pg_dumpall -s) == "$before" ]] || echo "dry run changed the cluster"
+run "$admin" setup
+echo 'sEcret-7' | run "$admin" add-login alice
+(sleep 0.3; echo one; sleep 0.2; echo two) | run script -qec "$admin add-login bob" /dev/null | tr -d '\r'
+PGUSER=alice PGPASSWORD=sEcret-7 sql -c 'UPDATE parameters SET oper_save_days = 99' \
+    -c "INSERT INTO operator_list VALUES ('op1', 'x')" -c 'SELECT gas_value, oper_save_days FROM parameters' \
+    -c 'DELETE FROM parameters' 2>&1
+grep -c 'sEcret-7' "$dir/log"; since 0 'SCRAM-SHA-256\$4096:' | wc -l
+mark=$(stat -c %s "$dir/log")
+run "$admin" setup
+since "$mark" 'statement: (CREATE|ALTER|GRANT|REVOKE|INSERT|UPDATE|DELETE|DROP)'; since "$mark" 'statement:' | wc -l
+run "$admin" check | grep -E '^(\$ |FAIL|\[exit)'
+run "$admin" check | grep -c '^ok'
+
+# Each fault check names, then setup puts right what it may (the audit
+# trail before the role, in the row that drops the role), then the rest.
+while IFS='|' read -r fault mend; do
+    echo "--- $fault"
+    sql -c "$fault" && run "$admin" check | grep -E '^(FAIL|\[exit)'
+    run "$admin" setup
+    [[ -z $mend ]] || sql -c "$mend"
+done <<'ROWS'
+DELETE FROM parameters
+ALTER TABLE parameters DROP CONSTRAINT parameters_flow_unit_code
+GRANT SELECT ON parameters TO PUBLIC
+GRANT DELETE ON parameters TO param_config
+DROP TRIGGER audit_row ON operator_list
+DROP OWNED BY param_config; DROP ROLE param_config|GRANT param_config TO alice
+ALTER ROLE alice CREATEROLE; GRANT SELECT ON audit.trail TO alice|REVOKE ALL ON audit.trail FROM alice; ALTER ROLE alice NOCREATEROLE
+ROWS
+run "$admin" check | tail -n 1
+PGUSER=alice PGPASSWORD=sEcret-7 run "$admin" setup
+run "$admin" logins
+run "$admin" remove-login "$(id -un)"
+run "$admin" remove-login alice
+
+# An older site: no guards, no row, no role rights, no audit trail, and rows
+# that break the guards.
+DB=postgres sql -c 'ALTER DATABASE kelvaron RENAME TO fresh' -c 'CREATE DATABASE kelvaron ENCODING UTF8 TEMPLATE template0'
+run "$admin" check; run "$admin" setup
+DB=postgres sql -c 'DROP DATABASE kelvaron' -c "CREATE DATABASE kelvaron ENCODING SQL_ASCII TEMPLATE template0"
+sql -f - <<'SQL'
+CREATE TABLE parameters (gas_value int, gas_pressure int, target_press_unit char(1), vac_press_unit char(1),
+    activity_unit char(1), flow_unit char(1), tracer_print char(1), tracer_save_days int, error_save_days int,
+    net_save_days int, oper_save_days int, password char(8));
+CREATE TABLE operator_list (operator char(5), password char(8));
+INSERT INTO operator_list VALUES ('anna', 'a'), ('anna ', 'b'), ('bert', 'c');
+INSERT INTO parameters (gas_value, net_save_days) VALUES (35, 31), (NULL, 63);
+SQL
+before=$(dump pg_dump kelvaron)
+run "$admin" setup
+[[ $(dump pg_dump kelvaron) == "$before" ]] || echo "a refused setup changed the database"
+sql -c "DELETE FROM operator_list WHERE operator = 'anna '" -c 'DELETE FROM parameters'
+run "$admin" setup
+diff <(dump pg_dump -s fresh) <(dump pg_dump -s kelvaron) && echo "upgraded schema as a fresh one"
+
+# A console's service file: other sections and comments kept, rewritten
+# only when something differs.
+mkdir "$dir/etc" && printf '# site\n[other]\nhost=x\n\n[param-config]\nhost=old\n# b\n[last]\n' >"$dir/etc/pg_service.conf"
+run "$admin" console db1,db2 --user alice --ca "$dir/data/c"
+cp "$dir/etc/pg_service.conf" "$dir/first" && cat "$dir/first"
+run "$admin" console db1,db2 --user alice --ca "$dir/data/c"
+cmp "$dir/first" "$dir/etc/pg_service.conf"
+run "$admin" console db1 --ca "$dir/nothing"
+PGSYSCONFDIR=$dir/none run "$admin" console db1
+
+# Bad input.
+run "$admin" add-login 1x
+PGHOST=$dir/none run "$admin" setup
+run "$admin" setup --force
+} 2>&1 | sed "s|$dir|DIR|g" | diff -u manager/tests/admin.expected -
