@@ -32,11 +32,9 @@ server=(./usr/sbin/param-config-admin ./usr/share/man/man8/param-config-admin.8.
     ./usr/share/param-config/db/pg_service.conf ./usr/share/doc/param-config-admin/site-guide.md.gz
     ./usr/share/doc/param-config-admin/copyright)
 server+=($(ls db/*.sql | grep -vx db/demo.sql | sed 's|^|./usr/share/param-config/|'))
-holds() {
-    local deb=$build/deb/$1_*.deb listing; shift
-    listing=$(dpkg -c $deb | awk '{ print $6 }') # a link's name, not its target
-    for f; do grep -qxF -- "$f" <<<"$listing" || fail "package $1 lacks $f"; done
-}
+holds() { # PACKAGE FILE...; a link's name, not its target
+    local pkg=$1 listing; shift; listing=$(dpkg -c "$build/deb/$pkg"_*.deb | awk '{ print $6 }')
+    for f; do grep -qxF -- "$f" <<<"$listing" || fail "package $pkg lacks $f"; done; }
 holds param-config "${console[@]}"
 holds param-config-admin "${server[@]}"
 dpkg -I "$build"/deb/param-config-admin_*.deb | grep -iE '^ (pre-)?depends:.*(libx|motif)' && fail "param-config-admin depends on X"
