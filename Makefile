@@ -121,7 +121,9 @@ install: all
 uninstall:
 	bash scripts/uninstall.sh $(BUILD_DIR)/installed-files.txt $(BUILD_DIR)/installed-dirs.txt
 
-# The Debian package, build/deb/param-config_VERSION_ARCH.deb (debhelper).
+# The Debian packages (debhelper): the console's,
+# build/deb/param-config_VERSION_ARCH.deb, and the database server's,
+# build/deb/param-config-admin_VERSION_all.deb.
 # The maintainer comes from DEBFULLNAME and DEBEMAIL, as with Debian's own tools.
 .PHONY: deb
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a copy of the sources in OUT_DIR, so that
 # dpkg-buildpackage's results, which it writes beside the tree it builds,
-# land in OUT_DIR and the working tree stays as it is. Prints the .deb's path.
+# land in OUT_DIR and the working tree stays as it is: the console's package
+# and the database server's (param-config-admin, architecture all). Prints
+# the two .debs' paths.
 #
 # The maintainer, in debian/control and the top changelog entry, is taken
 # from DEBFULLNAME and DEBEMAIL as Debian's own tools take it (DEBEMAIL may
@@ -35,12 +37,12 @@ out=$(cd "$out" && pwd)
 version=$(dpkg-parsechangelog -l "$src/debian/changelog" -S Version)
 arch=$(dpkg --print-architecture)
 stage=$out/param-config-$version
-deb=$out/param-config_${version}_${arch}.deb
+debs=("$out/param-config_${version}_${arch}.deb" "$out/param-config-admin_${version}_all.deb")
 log=$out/build.log
 
-rm -rf -- "$stage" "$deb"
+rm -rf -- "$stage" "${debs[@]}"
 mkdir -p "$stage"
-(cd "$src" && cp -a --parents CMakeLists.txt README.md LICENSE manager/src helpfiles db admin doc debian "$stage/")
+(cd "$src" && cp -a --parents CMakeLists.txt README.md LICENSE manager/src admin helpfiles db doc debian "$stage/")
 who=$(maintainer)
 who=${who//\\/\\\\}; who=${who//&/\\&}; who=${who//|/\\|} # literal in sed's replacement
 sed -i "s|^Maintainer: .*|Maintainer: $who|" "$stage/debian/control"
@@ -56,5 +58,7 @@ if ! (cd "$stage" && timeout --kill-after=10 900 \
     exit 1
 fi
 rm -rf -- "$stage"
-[[ -f $deb ]] || { echo "build-deb: $deb was not made" >&2; exit 1; }
-echo "$deb"
+for deb in "${debs[@]}"; do
+    [[ -f $deb ]] || { echo "build-deb: $deb was not made" >&2; exit 1; }
+    echo "$deb"
+done

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The shipped forms, checked with Debian's own tools: the package (make deb
-# built it) and what make install stages under a DESTDIR. Installs nothing
+# The shipped forms, checked with Debian's own tools: the packages (make deb
+# built them) and what make install stages under a DESTDIR. Installs nothing
 # outside a scratch directory. Usage: ship.sh BUILD_DIR, from the source root.
 set -u
 build=$(cd "${1:?usage: ship.sh BUILD_DIR}" && pwd)
@@ -10,30 +10,34 @@ fail() { echo "ship: FAIL: $*" >&2; failed=1; }
 shopt -s nullglob
 debs=("$build"/deb/*.deb)
 ((${#debs[@]})) || { echo "ship: FAIL: no package in $build/deb; run make deb" >&2; exit 1; }
-main=$(printf '%s\n' "${debs[@]}" | grep -v dbgsym | head -n 1)
 
 scratch=$(mktemp -d /tmp/param-config-ship.XXXXXX)
 kept=(installed-files.txt installed-dirs.txt)
 restore() { for f in "${kept[@]}"; do [[ -f $scratch/$f ]] && mv "$scratch/$f" "$build/$f"; done; rm -rf -- "$scratch"; }
 trap restore EXIT
 
-# lintian: no error and no warning, on the package and its debug symbols.
+# lintian: no error and no warning, on both packages and the debug symbols.
 # Its temporary files go to the scratch directory, which it does not clean.
 out=$(TMPDIR=$scratch lintian "${debs[@]}" 2>&1)
 grep -E '^[EW]: ' <<<"$out" && fail "lintian reports the lines above"
 
-# The package holds the program and everything a site installs with it.
-listing=$(dpkg -c "$main" | awk '{ print $6 }') # a link's name, not its target
-expected=(./usr/bin/param-config ./usr/bin/param-config-launch ./usr/share/param-config/helpfiles/param-config.hlp
+# Each package holds its part: the console's the program and what it shows,
+# the database server's the command, its SQL files and its guide; the
+# server's needs nothing of X.
+console=(./usr/bin/param-config ./usr/bin/param-config-launch ./usr/share/param-config/helpfiles/param-config.hlp
     ./usr/share/man/man1/param-config.1.gz ./usr/share/man/man1/param-config-launch.1.gz
-    ./usr/share/applications/param-config.desktop ./usr/share/param-config/db/pg_service.conf
-    ./usr/share/icons/hicolor/scalable/apps/param-config.svg ./usr/share/doc/param-config/copyright)
-for sql in db/*.sql; do
-    [[ $sql == db/demo.sql ]] || expected+=("./usr/share/param-config/$sql")
-done
-for f in "${expected[@]}"; do
-    grep -qxF -- "$f" <<<"$listing" || fail "$main lacks $f"
-done
+    ./usr/share/applications/param-config.desktop ./usr/share/icons/hicolor/scalable/apps/param-config.svg
+    ./usr/share/doc/param-config/copyright)
+server=(./usr/sbin/param-config-admin ./usr/share/man/man8/param-config-admin.8.gz
+    ./usr/share/param-config/db/pg_service.conf ./usr/share/doc/param-config-admin/site-guide.md.gz
+    ./usr/share/doc/param-config-admin/copyright)
+server+=($(ls db/*.sql | grep -vx db/demo.sql | sed 's|^|./usr/share/param-config/|'))
+holds() { # PACKAGE FILE...; a link's name, not its target
+    local pkg=$1 listing; shift; listing=$(dpkg -c "$build/deb/$pkg"_*.deb | awk '{ print $6 }')
+    for f; do grep -qxF -- "$f" <<<"$listing" || fail "package $pkg lacks $f"; done; }
+holds param-config "${console[@]}"
+holds param-config-admin "${server[@]}"
+dpkg -I "$build"/deb/param-config-admin_*.deb | grep -iE '^ (pre-)?depends:.*(libx|motif)' && fail "param-config-admin depends on X"
 
 # make install into a scratch root, the entry and man page checked there,
 # then make uninstall: not a file nor a directory may be left.
@@ -48,8 +52,10 @@ out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
 [[ -z $out ]] || fail "desktop-file-validate: $out"
 grep -qx 'Icon=param-config' "$entry" || fail "the desktop entry names no icon"
 [[ -f $root/usr/local/share/icons/hicolor/scalable/apps/param-config.svg ]] || fail "icon not installed"
-out=$(MANWIDTH=80 man --warnings -l "$root/usr/local/share/man/man1/param-config.1" 2>&1 >/dev/null)
-[[ -z $out ]] || fail "man --warnings: $out"
+for page in man1/param-config.1 man8/param-config-admin.8; do
+    out=$(MANWIDTH=80 man --warnings -l "$root/usr/local/share/man/$page" 2>&1 >/dev/null)
+    [[ -z $out ]] || fail "man --warnings $page: $out"
+done
 make -s uninstall >"$scratch/uninstall.log" 2>&1 ||
     { cat "$scratch/uninstall.log"; fail "make uninstall"; }
 if [[ -e $root ]]; then
@@ -58,4 +64,4 @@ if [[ -e $root ]]; then
 fi
 
 ((failed)) && exit 1
-echo "ship: package, install and uninstall as expected"
+echo "ship: packages, install and uninstall as expected"
