@@ -5,7 +5,6 @@
 #include "testbed.h"
 
 #include <ecpglib.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -68,15 +67,9 @@ TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
 // on the same connection again; two launchers at once start one program.
 TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
 {
-    // What the launchers left running, "PID " each: orphaned, it became this
-    // test's child (the test is its subreaper). Ended, and the test process
-    // put back as it was, on every way out.
-    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    static auto launched = [] { return read_file("/proc/self/task/" + std::to_string(getpid()) + "/children"); };
-    struct Leftovers {
-        void end() { while (int pid = std::atoi(launched().c_str())) kill(pid, SIGKILL), waitpid(pid, nullptr, 0); }
-        ~Leftovers() { end(), prctl(PR_SET_CHILD_SUBREAPER, 0), XSetErrorHandler(nullptr); }
-    } leftovers;
+    // What the launchers left running, "PID " each (the keepers).
+    Subreaper leftovers;
+    auto launched = [&] { return leftovers.children(); };
     auto launch = [](const std::string &app, bool twice = false) { // the program's connections under that name
         const std::string one = PARAM_CONFIG_DIR "/param-config-launch >/dev/null 2>&1";
         const std::string both = twice ? one + " & trap 'wait $!' EXIT; " : "";
@@ -106,6 +99,7 @@ TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
     EXPECT_EQ(launch("both", true), "1"); // two at once
     EXPECT_EQ(std::ranges::count(launched(), ' '), 1) << launched();
     XCloseDisplay(d);
+    XSetErrorHandler(nullptr);
 }
 
 // The database host vanishes (its network drops every packet) just before

@@ -144,6 +144,9 @@ bool replace(Keeper &k, char **argv, int x, int y)
     std::memcpy(args, argv, sizeof(char *) * static_cast<size_t>(argc));
     args[argc] = option, args[argc + 1] = geometry, args[argc + 2] = nullptr;
     char text[512];
+    std::snprintf(text, sizeof text, "%sStarting Parameter configuration again...\n%s", ended, again);
+    if (!taken)
+        k.notice.show(text, x + 20, y + 40);
     const long deadline = now_ms() + k.retry_ms;
     int status = 1;
     while (!taken && (status = bring_up(k, args)) == 1 && now_ms() < deadline) {

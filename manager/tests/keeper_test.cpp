@@ -1,0 +1,181 @@
+// The menu entry's launcher keeps the console it starts: a console whose
+// database connection ends, in each way it can, is gone within 2 s; one that
+// was showing is replaced by a new one where it stood, under a notice, and
+// one that was hidden is not. Real server restarts, a real namespace's
+// loopback, a real stopped backend; input into the launched console through
+// XTest at the places its widgets have in a program started here.
+#include "testbed.h"
+
+#include <X11/IntrinsicP.h>
+#include <X11/extensions/XTest.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+
+#include <chrono>
+#include <csignal>
+
+using namespace testbed;
+
+namespace {
+
+Display *d;
+
+bool until(double seconds, const std::function<bool()> &done)
+{
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+         std::chrono::steady_clock::now() < end; usleep(20000))
+        if (done())
+            return true;
+    return done();
+}
+
+int launch(const std::string &env)
+{
+    return WEXITSTATUS(std::system(("env PGUSER=clerk PGAPPNAME=under-test " + env +
+                                    " " PARAM_CONFIG_DIR "/param-config-launch >/dev/null 2>&1").c_str()));
+}
+
+// The first shown window whose name matches `name` (xdotool's pattern), or 0.
+Window shown(const std::string &name)
+{
+    std::FILE *p = popen(("xdotool search --onlyvisible --name '" + name + "' 2>/dev/null").c_str(), "r");
+    Window w = 0;
+    if (std::fscanf(p, "%lu", &w) != 1)
+        w = 0;
+    pclose(p);
+    return w;
+}
+
+std::string name_of(Window w)
+{
+    char *name = nullptr;
+    std::string out = w && XFetchName(d, w, &name) && name ? name : "";
+    XFree(name);
+    return out;
+}
+
+// Real input at a point of a window.
+void click_at(Window w, int x, int y)
+{
+    Window child;
+    XTranslateCoordinates(d, w, DefaultRootWindow(d), x, y, &x, &y, &child);
+    XTestFakeMotionEvent(d, DefaultScreen(d), x, y, CurrentTime);
+    XTestFakeButtonEvent(d, 1, True, CurrentTime), XTestFakeButtonEvent(d, 1, False, CurrentTime), XSync(d, False);
+    usleep(100000);
+}
+
+void type_at(Window w, const int *at, const std::string &text)
+{
+    click_at(w, at[0], at[1]);
+    for (unsigned char c : text)
+        XTestFakeKeyEvent(d, XKeysymToKeycode(d, c), True, 0), XTestFakeKeyEvent(d, XKeysymToKeycode(d, c), False, 0);
+    XSync(d, False), usleep(100000);
+}
+
+// The server as a package upgrade handles it; restart also starts a stopped
+// one with its options. Its new postmaster is no leftover of the test's.
+int pg_ctl(const std::string &how)
+{
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    const auto reaped = [](int status) { return prctl(PR_SET_CHILD_SUBREAPER, 1), status; };
+    return reaped(std::system(("cd $TESTBED_DB_DIR && nsenter -t $TESTBED_PG_NETNS -n runuser -u postgres -- "
+                        "$TESTBED_PG_BIN/pg_ctl -D data -l log -w -m fast " + how + " >/dev/null 2>&1").c_str()));
+}
+const std::string in_ns = "nsenter -t $TESTBED_PG_NETNS -n ";
+
+struct Row {
+    std::string what, env;
+    std::function<void()> cut, mend; // mend: once the old console is gone
+    double within;                   // seconds from the cut to its end
+    bool hidden;
+    const char *notice;
+};
+
+} // namespace
+
+TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
+{
+    // Where the name and password fields and Add stand in the main window.
+    int *at = static_cast<int *>(mmap(nullptr, 6 * sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    with_program([at] {
+        int i = 0;
+        for (Widget w : {db_opname_i, db_pwd_i, db_add_b}) {
+            Window child;
+            XTranslateCoordinates(display, XtWindow(w), XtWindow(db_dummy_f), w->core.width / 2, w->core.height / 2,
+                                  &at[i], &at[i + 1], &child), i += 2;
+        }
+    });
+    Subreaper leftovers;
+    d = XOpenDisplay(nullptr);
+    XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+    const std::string app = "select pid from pg_stat_activity where application_name = 'under-test' "
+                            "order by backend_start desc limit 1";
+    int backend = 0;
+    const std::vector<Row> rows = {
+        {"server stopped, then started", "", [] { EXPECT_EQ(pg_ctl("stop"), 0); }, [] {
+             EXPECT_TRUE(until(3, [] { return shown("Waiting for the database"); }));
+             EXPECT_EQ(pg_ctl("restart"), 0);
+         }, 2, false, "started again"},
+        {"server restarted, hidden", "", [] { EXPECT_EQ(pg_ctl("restart"), 0); }, {}, 2, true, ""},
+        {"backend terminated", "", [&] { sql("select pg_terminate_backend(pid) from (" + app + ") a"); }, {}, 2,
+         false, "started again"},
+        {"host gone", "PGHOST=127.0.0.1 " + in_ns, [] { EXPECT_EQ(std::system((in_ns + "ip link set lo down").c_str()), 0); },
+         [] { EXPECT_EQ(std::system((in_ns + "ip link set lo up").c_str()), 0); }, 4, false, "started again"},
+        {"backend stopped", "PARAM_CONFIG_FROZEN_SECONDS=2", [&] {
+             kill(backend = std::atoi(sql(app).c_str()), SIGSTOP);
+             type_at(shown("^Parameter configuration$"), at, "stuck"), type_at(shown("^Parameter configuration$"),
+             at + 2, "pw"), click_at(shown("^Parameter configuration$"), at[4], at[5]);
+         }, [&] { kill(backend, SIGCONT); }, 5, false, "started again"},
+    };
+    for (const Row &row : rows) {
+        reset_database();
+        ASSERT_EQ(launch(row.env), 0) << row.what;
+        const int keeper = std::atoi(leftovers.children().c_str()), old = std::atoi(Subreaper::children(keeper).c_str());
+        Window w = shown("^Parameter configuration$");
+        XEvent close{.xclient = {ClientMessage, 0, False, d, w, XInternAtom(d, "WM_PROTOCOLS", False), 32,
+                                 {.l = {static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False))}}}};
+        XMoveWindow(d, w, 200, 100), XSync(d, False), usleep(100000);
+        int x, y, new_x = 0, new_y = 0;
+        Window child;
+        XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child);
+        if (row.hidden)
+            XSendEvent(d, w, False, NoEventMask, &close), XSync(d, False), until(3, [] { return !shown("^Param"); });
+        const long log = log_size();
+        const auto cut = std::chrono::steady_clock::now();
+        row.cut();
+        EXPECT_TRUE(until(row.within, [&] { return kill(old, 0) != 0; })) << row.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - cut, std::chrono::duration<double>(row.within)) << row.what;
+        if (row.mend)
+            row.mend();
+        if (row.hidden) {
+            EXPECT_TRUE(until(1, [&] { return waitpid(keeper, nullptr, WNOHANG) == keeper; })) << row.what;
+            EXPECT_EQ(shown("^Param"), 0u) << row.what;
+            EXPECT_EQ(launch(""), 0);
+        }
+        // The new console: started and showing, its window where the old one stood, the stored values read.
+        EXPECT_TRUE(until(10, [&] { return shown("^Parameter configuration$") && statements_since(log) != ""; }))
+            << row.what;
+        EXPECT_TRUE(until(3, [&] { return name_of(shown("database had ended")).find(row.notice) != std::string::npos; }))
+            << row.what;
+        XTranslateCoordinates(d, shown("^Parameter configuration$"), DefaultRootWindow(d), 0, 0, &new_x, &new_y, &child);
+        EXPECT_EQ(std::pair(new_x, new_y), row.hidden ? std::pair(new_x, new_y) : std::pair(x, y)) << row.what;
+        EXPECT_NE(statements_since(log).find("from parameters"), std::string::npos) << row.what;
+        EXPECT_EQ(sql("select count(*) from operator_list"), "0") << row.what;
+        leftovers.end();
+    }
+    // An Add in a new console is stored, once the notice is closed.
+    EXPECT_EQ(launch(""), 0);
+    EXPECT_EQ(pg_ctl("restart"), 0);
+    EXPECT_TRUE(until(10, [] { return shown("database had ended") && !shown("Waiting"); }));
+    Window notice = shown("database had ended");
+    click_at(notice, 10, 10);
+    EXPECT_TRUE(until(2, [] { return !shown("database had ended"); }));
+    Window w = shown("^Parameter configuration$");
+    type_at(w, at, "newop"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
+    EXPECT_TRUE(until(3, [] { return sql("select operator from operator_list") == "newop"; }));
+    leftovers.end();
+    // A console that cannot start: the launcher exits with its status.
+    EXPECT_EQ(launch("PGUSER=nobody"), 1);
+    XCloseDisplay(d);
+    XSetErrorHandler(nullptr);
+}
