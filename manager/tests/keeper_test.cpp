@@ -95,11 +95,11 @@ struct Row {
 
 TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
 {
-    // Where the name and password fields and Add stand in the main window.
-    int *at = static_cast<int *>(mmap(nullptr, 6 * sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    // Where the name and password fields, Add and the gas button stand in the main window.
+    int *at = static_cast<int *>(mmap(nullptr, 8 * sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     with_program([at] {
         int i = 0;
-        for (Widget w : {db_opname_i, db_pwd_i, db_add_b}) {
+        for (Widget w : {db_opname_i, db_pwd_i, db_add_b, db_gas_mix_b}) {
             Window child;
             XTranslateCoordinates(display, XtWindow(w), XtWindow(db_dummy_f), w->core.width / 2, w->core.height / 2,
                                   &at[i], &at[i + 1], &child), i += 2;
@@ -173,6 +173,18 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     Window w = shown("^Parameter configuration$");
     type_at(w, at, "newop"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
     EXPECT_TRUE(until(3, [] { return sql("select operator from operator_list") == "newop"; }));
+    // Its gas dialog open and its main window closed, with another program of
+    // its class showing: a launch shows the kept console's main window.
+    click_at(w, at[6], at[7]);
+    XEvent close{.xclient = {ClientMessage, 0, False, d, w, XInternAtom(d, "WM_PROTOCOLS", False), 32,
+                             {.l = {static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False))}}}};
+    XSendEvent(d, w, False, NoEventMask, &close), XSync(d, False);
+    EXPECT_TRUE(until(3, [&] { return shown("^Parameter configuration$") != w; }));
+    with_program([&] {
+        EXPECT_EQ(launch(""), 0);
+        XWindowAttributes a{};
+        EXPECT_TRUE(XGetWindowAttributes(display, w, &a) && a.map_state == IsViewable); // the child's own connection
+    });
     leftovers.end();
     // A console that cannot start: the launcher exits with its status.
     EXPECT_EQ(launch("PGUSER=nobody"), 1);
