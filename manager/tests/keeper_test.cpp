@@ -1,9 +1,7 @@
-// The menu entry's launcher keeps the console it starts: a console whose
-// database connection ends, in each way it can, is gone within 2 s; one that
-// was showing is replaced by a new one where it stood, under a notice, and
-// one that was hidden is not. Real server restarts, a real namespace's
-// loopback, a real stopped backend; input into the launched console through
-// XTest at the places its widgets have in a program started here.
+// The menu entry's launcher keeps the console it starts: one whose database
+// connection ends, each way it can, is gone within its bound; a shown one is
+// replaced where it stood, under a notice, a hidden one is not. Input goes in
+// through XTest where the widgets stand in a program started here.
 #include "testbed.h"
 
 #include <X11/IntrinsicP.h>
@@ -35,31 +33,32 @@ int launch(const std::string &env)
                                     " " PARAM_CONFIG_DIR "/param-config-launch >/dev/null 2>&1").c_str()));
 }
 
-// The first shown window whose name matches `name` (xdotool's pattern), or 0.
-Window shown(const std::string &name)
+Window shown(const std::string &name) // the first shown window whose name matches, or 0
 {
     std::FILE *p = popen(("xdotool search --onlyvisible --name '" + name + "' 2>/dev/null").c_str(), "r");
     Window w = 0;
-    if (std::fscanf(p, "%lu", &w) != 1)
-        w = 0;
-    pclose(p);
-    return w;
+    w = std::fscanf(p, "%lu", &w) == 1 ? w : 0;
+    return pclose(p), w;
 }
 
-std::string name_of(Window w)
+std::pair<int, int> where(Window w)
 {
-    char *name = nullptr;
-    std::string out = w && XFetchName(d, w, &name) && name ? name : "";
-    XFree(name);
-    return out;
-}
-
-// Real input at a point of a window.
-void click_at(Window w, int x, int y)
-{
+    int x = 0, y = 0;
     Window child;
-    XTranslateCoordinates(d, w, DefaultRootWindow(d), x, y, &x, &y, &child);
-    XTestFakeMotionEvent(d, DefaultScreen(d), x, y, CurrentTime);
+    XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child);
+    return {x, y};
+}
+
+void close_window(Window w) // as the window manager asks
+{
+    XEvent close{.xclient = {ClientMessage, 0, False, d, w, XInternAtom(d, "WM_PROTOCOLS", False), 32,
+                             {.l = {static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False))}}}};
+    XSendEvent(d, w, False, NoEventMask, &close), XSync(d, False);
+}
+
+void click_at(Window w, int x, int y) // real input at a point of a window
+{
+    XTestFakeMotionEvent(d, DefaultScreen(d), where(w).first + x, where(w).second + y, CurrentTime);
     XTestFakeButtonEvent(d, 1, True, CurrentTime), XTestFakeButtonEvent(d, 1, False, CurrentTime), XSync(d, False);
     usleep(100000);
 }
@@ -77,18 +76,19 @@ void type_at(Window w, const int *at, const std::string &text)
 int pg_ctl(const std::string &how)
 {
     prctl(PR_SET_CHILD_SUBREAPER, 0);
-    const auto reaped = [](int status) { return prctl(PR_SET_CHILD_SUBREAPER, 1), status; };
-    return reaped(std::system(("cd $TESTBED_DB_DIR && nsenter -t $TESTBED_PG_NETNS -n runuser -u postgres -- "
-                        "$TESTBED_PG_BIN/pg_ctl -D data -l log -w -m fast " + how + " >/dev/null 2>&1").c_str()));
+    int status = std::system(("cd $TESTBED_DB_DIR && nsenter -t $TESTBED_PG_NETNS -n runuser -u postgres -- "
+                              "$TESTBED_PG_BIN/pg_ctl -D data -l log -w -m fast " + how + " >/dev/null 2>&1").c_str());
+    return prctl(PR_SET_CHILD_SUBREAPER, 1), status;
 }
 const std::string in_ns = "nsenter -t $TESTBED_PG_NETNS -n ";
+int loopback(const char *how) { return std::system((in_ns + "ip link set lo " + how).c_str()); }
 
 struct Row {
     std::string what, env;
     std::function<void()> cut, mend; // mend: once the old console is gone
-    double within;                   // seconds from the cut to its end
+    double within; // seconds from the cut to its end
     bool hidden;
-    const char *notice;
+    const char *notice; // a pattern of its text
 };
 
 } // namespace
@@ -116,15 +116,15 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
              EXPECT_TRUE(until(3, [] { return shown("Waiting for the database"); }));
              EXPECT_EQ(pg_ctl("restart"), 0);
          }, 2, false, "started again"},
-        {"server restarted, hidden", "", [] { EXPECT_EQ(pg_ctl("restart"), 0); }, {}, 2, true, ""},
+        {"server restarted, hidden", "", [] { EXPECT_EQ(pg_ctl("restart"), 0); }, {}, 2, true, "."},
         {"backend terminated", "", [&] { sql("select pg_terminate_backend(pid) from (" + app + ") a"); }, {}, 2,
          false, "started again"},
-        {"host gone", "PGHOST=127.0.0.1 " + in_ns, [] { EXPECT_EQ(std::system((in_ns + "ip link set lo down").c_str()), 0); },
-         [] { EXPECT_EQ(std::system((in_ns + "ip link set lo up").c_str()), 0); }, 4, false, "started again"},
+        {"host gone", "PGHOST=127.0.0.1 " + in_ns, [] { EXPECT_EQ(loopback("down"), 0); },
+         [] { EXPECT_EQ(loopback("up"), 0); }, 4, false, "started again"},
         {"backend stopped", "PARAM_CONFIG_FROZEN_SECONDS=2", [&] {
+             const Window w = shown("^Parameter configuration$");
              kill(backend = std::atoi(sql(app).c_str()), SIGSTOP);
-             type_at(shown("^Parameter configuration$"), at, "stuck"), type_at(shown("^Parameter configuration$"),
-             at + 2, "pw"), click_at(shown("^Parameter configuration$"), at[4], at[5]);
+             type_at(w, at, "stuck"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
          }, [&] { kill(backend, SIGCONT); }, 5, false, "started again"},
     };
     for (const Row &row : rows) {
@@ -132,14 +132,10 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
         ASSERT_EQ(launch(row.env), 0) << row.what;
         const int keeper = std::atoi(leftovers.children().c_str()), old = std::atoi(Subreaper::children(keeper).c_str());
         Window w = shown("^Parameter configuration$");
-        XEvent close{.xclient = {ClientMessage, 0, False, d, w, XInternAtom(d, "WM_PROTOCOLS", False), 32,
-                                 {.l = {static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False))}}}};
         XMoveWindow(d, w, 200, 100), XSync(d, False), usleep(100000);
-        int x, y, new_x = 0, new_y = 0;
-        Window child;
-        XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child);
+        const auto stood = where(w);
         if (row.hidden)
-            XSendEvent(d, w, False, NoEventMask, &close), XSync(d, False), until(3, [] { return !shown("^Param"); });
+            close_window(w), until(3, [] { return !shown("^Param"); });
         const long log = log_size();
         const auto cut = std::chrono::steady_clock::now();
         row.cut();
@@ -155,10 +151,8 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
         // The new console: started and showing, its window where the old one stood, the stored values read.
         EXPECT_TRUE(until(10, [&] { return shown("^Parameter configuration$") && statements_since(log) != ""; }))
             << row.what;
-        EXPECT_TRUE(until(3, [&] { return name_of(shown("database had ended")).find(row.notice) != std::string::npos; }))
-            << row.what;
-        XTranslateCoordinates(d, shown("^Parameter configuration$"), DefaultRootWindow(d), 0, 0, &new_x, &new_y, &child);
-        EXPECT_EQ(std::pair(new_x, new_y), row.hidden ? std::pair(new_x, new_y) : std::pair(x, y)) << row.what;
+        EXPECT_TRUE(until(3, [&] { return shown(row.notice); })) << row.what;
+        EXPECT_TRUE(row.hidden || where(shown("^Parameter configuration$")) == stood) << row.what;
         EXPECT_NE(statements_since(log).find("from parameters"), std::string::npos) << row.what;
         EXPECT_EQ(sql("select count(*) from operator_list"), "0") << row.what;
         leftovers.end();
@@ -167,18 +161,14 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     EXPECT_EQ(launch(""), 0);
     EXPECT_EQ(pg_ctl("restart"), 0);
     EXPECT_TRUE(until(10, [] { return shown("database had ended") && !shown("Waiting"); }));
-    Window notice = shown("database had ended");
-    click_at(notice, 10, 10);
+    click_at(shown("database had ended"), 10, 10);
     EXPECT_TRUE(until(2, [] { return !shown("database had ended"); }));
     Window w = shown("^Parameter configuration$");
     type_at(w, at, "newop"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
     EXPECT_TRUE(until(3, [] { return sql("select operator from operator_list") == "newop"; }));
     // Its gas dialog open and its main window closed, with another program of
     // its class showing: a launch shows the kept console's main window.
-    click_at(w, at[6], at[7]);
-    XEvent close{.xclient = {ClientMessage, 0, False, d, w, XInternAtom(d, "WM_PROTOCOLS", False), 32,
-                             {.l = {static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False))}}}};
-    XSendEvent(d, w, False, NoEventMask, &close), XSync(d, False);
+    click_at(w, at[6], at[7]), close_window(w);
     EXPECT_TRUE(until(3, [&] { return shown("^Parameter configuration$") != w; }));
     with_program([&] {
         EXPECT_EQ(launch(""), 0);

@@ -121,9 +121,9 @@ Subreaper::Subreaper() { EXPECT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
 Subreaper::~Subreaper() { end(), prctl(PR_SET_CHILD_SUBREAPER, 0); }
 std::string Subreaper::children(int pid)
 {
-    return read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    const std::string p = std::to_string(pid ? pid : getpid());
+    return read_file("/proc/" + p + "/task/" + p + "/children");
 }
-std::string Subreaper::children() const { return children(getpid()); }
 void Subreaper::end() const
 {
     while (int pid = std::atoi(children().c_str()))

@@ -46,8 +46,7 @@ Outcome run_binary(const std::string &env);
 struct Subreaper {
     Subreaper();
     ~Subreaper();
-    static std::string children(int pid); // "PID PID ..."
-    std::string children() const;
+    static std::string children(int pid = 0); // "PID PID ...", of this process unless told
     void end() const;
 };
 
