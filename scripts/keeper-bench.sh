@@ -10,7 +10,10 @@ export PGUSER=clerk PGAPPNAME=bench
 ms() { date +%s%3N; }
 shown() { xdotool search --onlyvisible --name '^Parameter configuration$' 2>/dev/null | head -n 1; }
 ./build/param-config-launch || exit 1
-keeper=$(pgrep -n -x param-config-la)
+# The keeper on this display (other beds may run keepers of their own).
+for p in $(pgrep -x param-config-la); do
+    tr '\0' '\n' <"/proc/$p/environ" | grep -qx "DISPLAY=$DISPLAY" && keeper=$p
+done
 trap 'kill -KILL $keeper $(cat /proc/$keeper/task/$keeper/children 2>/dev/null) 2>/dev/null' EXIT
 console() { cat "/proc/$keeper/task/$keeper/children" 2>/dev/null | tr -d ' '; }
 ended=()

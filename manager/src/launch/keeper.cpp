@@ -150,10 +150,10 @@ bool replace(Keeper &k, char **argv, int x, int y)
     const long deadline = now_ms() + k.retry_ms;
     int status = 1;
     while (!taken && (status = bring_up(k, args)) == 1 && now_ms() < deadline) {
-        std::snprintf(text, sizeof text, "%sWaiting for the database to come back; trying again every 2 seconds...\n%s",
-                      ended, again);
+        std::snprintf(text, sizeof text, "%sWaiting for the database to come back...\n%s", ended, again);
         k.notice.show(text, x + 20, y + 40);
-        long until = now_ms() + 2000;
+        // A restart is over within a second, a takeover may take a minute.
+        long until = now_ms() + (deadline - now_ms() > k.retry_ms - 5000 ? 500 : 2000);
         while (now_ms() < until)
             k.notice.handle_events(), usleep(50000);
     }
