@@ -103,11 +103,11 @@ Window find_main_window(Display *d, pid_t pid)
 
 pid_t client_pid(Display *d, Window w)
 {
-    XResClientIdSpec spec{w, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec client{w, XRES_CLIENT_ID_PID_MASK};
     long n = 0;
     XResClientIdValue *ids = nullptr;
     int event, error;
-    if (!XResQueryExtension(d, &event, &error) || XResQueryClientIds(d, 1, &spec, &n, &ids) != Success)
+    if (!XResQueryExtension(d, &event, &error) || XResQueryClientIds(d, 1, &client, &n, &ids) != Success)
         return 0;
     pid_t pid = 0;
     for (long i = 0; i < n && pid <= 0; ++i)
