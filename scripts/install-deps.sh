@@ -11,6 +11,8 @@ packages=(
     g++ make cmake libgtest-dev valgrind
     # the program: Motif/Xt/Xlib, embedded SQL preprocessor and its runtimes
     libmotif-dev libecpg-dev libpq-dev
+    # the menu entry's launcher: which process made a window (X-Resource extension)
+    libxres-dev
     # a private PostgreSQL 15 cluster for tests and the demo
     postgresql
     # X: XTest for synthetic input, a virtual server with core fonts, a window manager,

@@ -48,7 +48,8 @@ testbed_start_x 1280x1024 && testbed_start_wm &&
 "$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d kelvaron -f db/role.sql -f db/audit.sql \
     -f manager/tests/bed.sql \
     -c 'CREATE ROLE clerk LOGIN IN ROLE param_config' >/dev/null || exit 1
-export TESTBED_PG_LOG=$TESTBED_DB_DIR/log TESTBED_SUPERUSER=$(id -un)
+# The cluster's directory and binaries, for tests that restart it.
+export TESTBED_PG_LOG=$TESTBED_DB_DIR/log TESTBED_SUPERUSER=$(id -un) TESTBED_DB_DIR TESTBED_PG_BIN
 
 # The consoles' service file, its waits shortened to keep the run fast.
 sed -E 's/(lock_timeout)=[^ ]+/\1=200ms/; s/(statement_timeout)=[^ ]+/\1=1s/; s/^(tcp_user_timeout)=.*/\1=1000/;

@@ -14,6 +14,7 @@
 #include <Xm/Label.h>
 #include <Xm/Text.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -50,7 +51,8 @@ std::string describe(const char *path)
 {
     std::error_code e;
     return std::filesystem::is_symlink(path) ? "-> " + std::filesystem::read_symlink(path).string()
-           : std::filesystem::is_directory(path, e) ? "<directory>" : read_file(path);
+           : std::filesystem::is_directory(path, e) ? "<directory>" : std::filesystem::is_fifo(path, e) ? "<fifo>"
+                                                     : read_file(path);
 }
 
 // Lets the program open `more` files beyond those it holds, and no more:
@@ -218,6 +220,7 @@ TEST(Handlers, EachActionShowsStoresAndSendsExactlyThis)
             odd_graph("link to graph.save",
                       [] { EXPECT_EQ(rename(graph_def, graph_save) | symlink(graph_save, graph_def), 0); }),
             odd_graph("directory", [] { unlink(graph_def), mkdir(graph_def, 0755); }),
+            odd_graph("FIFO", [] { unlink(graph_def), mkfifo(graph_def, 0644); }), // opened, it would wait for ever
         };
         rlimit files{};
         getrlimit(RLIMIT_NOFILE, &files);

@@ -12,6 +12,7 @@ set -u
 cd "$(dirname "$0")/../.." || exit 1
 root=$PWD
 workers=${MUTANT_WORKERS:-3}
+targets=(param-config param-config-launch param_config_tests param_config_pure)
 
 # The list: "@ FILE | what a user would see", then "- OLD" and "+ NEW" (text
 # that stands exactly once in FILE, or "-N OLD" for its Nth place, and what
@@ -62,22 +63,31 @@ work() {
     mkdir -p "$tree" &&
         git ls-files -co --exclude-standard -z | xargs -0 cp -p --parents -t "$tree" &&
         cmake -S "$tree" -B "$tree/build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O0 >"$tree/setup.log" 2>&1 &&
-        cmake --build "$tree/build" --target param-config param_config_tests param_config_pure >>"$tree/setup.log" 2>&1 ||
+        cmake --build "$tree/build" --target "${targets[@]}" >>"$tree/setup.log" 2>&1 ||
         { echo "mutants: the scratch copy did not build; see below" >&2; tail -n 30 "$tree/setup.log" >&2; return 1; }
     for ((k = w; k < ${#wanted[@]}; k += workers)); do
         i=${wanted[k]}
         log=$tree/run.log
         if ! plant "$tree" "$i" 2>"$log"; then
             caught="LIST ERROR: the text $(<"$log")"
-        elif ! cmake --build "$tree/build" --target param-config param_config_tests param_config_pure >"$log" 2>&1; then
+        elif ! cmake --build "$tree/build" --target "${targets[@]}" >"$log" 2>&1; then
             caught="LIST ERROR: does not build"
+        elif [[ ${files[i - 1]} == @(debian/*|scripts/build-deb.sh|CMakeLists.txt) ]] &&
+            ! cmake --build "$tree/build" --target deb >"$log" 2>&1; then
+            # A package that no longer builds is a fault make check stops at.
+            caught="caught by the package build"
         else
             # The first failing test ends the run (and the handler table its
             # first row that differs). The handler table, which notices most,
             # goes first, but after the short tests for faults in start-up or
-            # the database. A run that hangs is ended, its whole process group.
+            # the database, after the keeper's for faults in the launcher, and
+            # the packages' check (on packages built with the fault) goes first
+            # for faults in what builds them.
+            # A run that hangs is ended, its whole process group.
             order=('-R ^Handlers' '-E ^ship$|^Handlers')
             [[ ${files[i - 1]} == @(db/*|admin/*|*/startup.cpp|*/store.pgc) ]] && order=("${order[1]}" "${order[0]}")
+            [[ ${files[i - 1]} == */launch/* ]] && order=('-R ^Keeper|^Startup.Launcher' '-E ^ship$|^Keeper|Launcher')
+            [[ ${files[i - 1]} == @(debian/*|scripts/build-deb.sh|CMakeLists.txt) ]] && order=('-R ^ship$' '-R ^admin$')
             (cd "$tree" && timeout -k 10 300 bash manager/tests/check.sh --run bash -c \
                 'for t in "$@"; do ctest --test-dir build --output-on-failure --stop-on-failure $t || exit; done' \
                 - "${order[@]}" >"$log" 2>&1)

@@ -1,16 +1,17 @@
 // Start-up as a supervisor meets it: the two failures on standard output with
 // their exit statuses, the window without a stored row, a connection lost
-// under the running program, the menu entry's launcher, and the database host
-// vanishing under it. (The handler table starts from a stored row.)
+// under the running program, the menu entry's launcher, the database host
+// vanishing under it, and the waits of the service file as shipped. (The
+// handler table starts from a stored row.)
 #include "testbed.h"
 
 #include <ecpglib.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <map>
 
 using namespace testbed;
 
@@ -76,15 +77,9 @@ TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
 // on the same connection again; two launchers at once start one program.
 TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
 {
-    // What the launchers left running, "PID " each: orphaned, it became this
-    // test's child (the test is its subreaper). Ended, and the test process
-    // put back as it was, on every way out.
-    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    static auto launched = [] { return read_file("/proc/self/task/" + std::to_string(getpid()) + "/children"); };
-    struct Leftovers {
-        void end() { while (int pid = std::atoi(launched().c_str())) kill(pid, SIGKILL), waitpid(pid, nullptr, 0); }
-        ~Leftovers() { end(), prctl(PR_SET_CHILD_SUBREAPER, 0), XSetErrorHandler(nullptr); }
-    } leftovers;
+    // What the launchers left running, "PID " each (the keepers).
+    Subreaper leftovers;
+    auto launched = [&] { return leftovers.children(); };
     auto launch = [](const std::string &app, bool twice = false) { // the program's connections under that name
         const std::string one = PARAM_CONFIG_DIR "/param-config-launch >/dev/null 2>&1";
         const std::string both = twice ? one + " & trap 'wait $!' EXIT; " : "";
@@ -114,6 +109,7 @@ TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
     EXPECT_EQ(launch("both", true), "1"); // two at once
     EXPECT_EQ(std::ranges::count(launched(), ' '), 1) << launched();
     XCloseDisplay(d);
+    XSetErrorHandler(nullptr);
 }
 
 // The database host vanishes (its network drops every packet) just before
@@ -141,4 +137,34 @@ TEST(Startup, HostVanishedUnderTheProgram)
         EXPECT_EQ(text(db_msg_t), "Database problem -400\n");
     }, {"TESTBED_JOIN_NET", net, "PGHOST", "127.0.0.1", "PGSERVICE", "param-config"});
     EXPECT_EQ(sql("select tracer_save_days, net_save_days from parameters"), "7|8");
+}
+
+// The service file as it ships, its waits not shortened: a statement waits
+// about 3 s for a lock another session holds, and every other wait is as
+// bounded as the file's comments say: 5 s to connect to a host, a vanished
+// host given up within 11 s idle or 10 s sending, a statement within 3.5 s.
+TEST(Startup, ShippedServiceFileBoundsEveryWait)
+{
+    reset_database(), sql("begin; lock operator_list in access exclusive mode"); // start-up reads parameters
+    with_program([] {
+        PGconn *conn = ECPGget_PGconn(nullptr);
+        std::map<std::string, int> set;
+        PQconninfoOption *in_effect = PQconninfo(conn);
+        for (PQconninfoOption *o = in_effect; o->keyword; ++o)
+            set[o->keyword] = o->val ? std::atoi(o->val) : 0;
+        PQconninfoFree(in_effect);
+        const int idle = set["keepalives_idle"], every = set["keepalives_interval"], count = set["keepalives_count"];
+        EXPECT_TRUE(set["connect_timeout"] > 0 && set["connect_timeout"] <= 5 && set["tcp_user_timeout"] > 0 &&
+                    set["tcp_user_timeout"] <= 10000 && set["keepalives"] == 1 && idle > 0 && every > 0 &&
+                    count > 0 && idle + every * count <= 11);
+        PGresult *r = PQexec(conn, "select current_setting('statement_timeout')::interval between "
+                                   "current_setting('lock_timeout')::interval + '1ms' and '3.5s'");
+        EXPECT_EQ(std::string(PQgetvalue(r, 0, 0)), "t");
+        PQclear(r);
+        const auto start = std::chrono::steady_clock::now();
+        click(db_list_b);
+        const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(waited.count() > 2.8 && waited.count() < 3.6) << waited.count();
+    }, {"PGSERVICEFILE", PROJECT_SOURCE_DIR "/db/pg_service.conf", "PGSERVICE", "param-config"});
+    sql("commit");
 }

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <libpq-fe.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,8 @@ std::string sql(const std::string &statements, const char *user)
         kept.emplace_back(getpid(), connect(std::getenv("TESTBED_SUPERUSER")));
     PGconn *conn = user ? connect(user) : kept.back().second;
     PGresult *res = PQexec(conn, statements.c_str());
+    if (PQstatus(conn) == CONNECTION_BAD) // the server was restarted under it
+        PQclear(res), PQreset(conn), res = PQexec(conn, statements.c_str());
     std::string out;
     for (int i = 0; i < PQntuples(res); ++i)
         for (int j = 0; j < PQnfields(res); ++j)
@@ -112,6 +115,19 @@ Outcome run_binary(const std::string &env)
     Outcome o{WEXITSTATUS(status), read_file(out + ".out"), read_file(out + ".err")};
     unlink((out + ".out").c_str()), unlink((out + ".err").c_str());
     return o;
+}
+
+Subreaper::Subreaper() { EXPECT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
+Subreaper::~Subreaper() { end(), prctl(PR_SET_CHILD_SUBREAPER, 0); }
+std::string Subreaper::children(int pid)
+{
+    const std::string p = std::to_string(pid ? pid : getpid());
+    return read_file("/proc/" + p + "/task/" + p + "/children");
+}
+void Subreaper::end() const
+{
+    while (int pid = std::atoi(children().c_str()))
+        kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
 }
 
 bool pump_until(const std::function<bool()> &done, int timeout_ms)

@@ -41,6 +41,15 @@ void with_program(const std::function<void()> &body, const std::vector<std::stri
 struct Outcome { int status; std::string out, err; };
 Outcome run_binary(const std::string &env);
 
+// The test process made the subreaper of what it starts, so that whatever a
+// launcher leaves running becomes its child: ended by pid on every way out.
+struct Subreaper {
+    Subreaper();
+    ~Subreaper();
+    static std::string children(int pid = 0); // "PID PID ...", of this process unless told
+    void end() const;
+};
+
 bool pump_until(const std::function<bool()> &done, int timeout_ms = 3000);
 bool viewable(Widget w);
 // Real input: a button (1 unless told) over the middle of a widget, keys, a menu bar entry.

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+// Starts the program (argv[0] its path) on `d` and stays beside it as its
+// parent: writes the launcher's exit status to `report` once its main window
+// is shown or it has ended, then watches its database connection and, when
+// that has ended, ends the console and, if its window was showing, starts a
+// new one in its place. Returns when there is nothing left to keep.
+int keep(Display *d, char **argv, int report);
