@@ -35,7 +35,8 @@ wanted=("$@")
 out=$(mktemp -d /tmp/param-config-mutants.XXXXXX) || exit 1
 pids=()
 finish() {
-    local pid
+    local pid run
+    for run in "$out"/run*; do [[ -f $run ]] && kill -TERM -- "-$(<"$run")" 2>/dev/null; done
     for pid in "${pids[@]}"; do kill -TERM -- "-$pid" 2>/dev/null; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
     rm -rf -- "$out"
@@ -59,7 +60,7 @@ plant() {
 # Worker $1 of $workers: its share of the wanted faults, a line each into
 # $out/NUMBER.
 work() {
-    local w=$1 tree=$out/tree$1 k i caught log order status
+    local w=$1 tree=$out/tree$1 k i caught log first order status
     mkdir -p "$tree" &&
         git ls-files -co --exclude-standard -z | xargs -0 cp -p --parents -t "$tree" &&
         cmake -S "$tree" -B "$tree/build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=-O0 >"$tree/setup.log" 2>&1 &&
@@ -72,26 +73,34 @@ work() {
             caught="LIST ERROR: the text $(<"$log")"
         elif ! cmake --build "$tree/build" --target "${targets[@]}" >"$log" 2>&1; then
             caught="LIST ERROR: does not build"
-        elif [[ ${files[i - 1]} == @(debian/*|scripts/build-deb.sh|CMakeLists.txt) ]] &&
+        elif [[ ${files[i - 1]} == @(debian/*|scripts/build-deb.sh|CMakeLists.txt|doc/*.in) ]] &&
             ! cmake --build "$tree/build" --target deb >"$log" 2>&1; then
             # A package that no longer builds is a fault make check stops at.
             caught="caught by the package build"
         else
             # The first failing test ends the run (and the handler table its
-            # first row that differs). The handler table, which notices most,
-            # goes first, but after the short tests for faults in start-up or
-            # the database, after the keeper's for faults in the launcher, and
-            # the packages' check (on packages built with the fault) goes first
-            # for faults in what builds them.
-            # A run that hangs is ended, its whole process group.
-            order=('-R ^Handlers' '-E ^ship$|^Handlers')
-            [[ ${files[i - 1]} == @(db/*|admin/*|*/startup.cpp|*/store.pgc) ]] && order=("${order[1]}" "${order[0]}")
-            [[ ${files[i - 1]} == */launch/* ]] && order=('-R ^Keeper|^Startup.Launcher' '-E ^ship$|^Keeper|Launcher')
-            [[ ${files[i - 1]} == @(debian/*|scripts/build-deb.sh|CMakeLists.txt) ]] && order=('-R ^ship$' '-R ^admin$')
-            (cd "$tree" && timeout -k 10 300 bash manager/tests/check.sh --run bash -c \
+            # first row that differs). First the tests nearest the fault: the
+            # handler table, which notices most, or the administration and
+            # database tests for db/ and admin/, start-up's for start-up, the
+            # keeper's for the launcher, the packages' check (on packages built
+            # with the fault) for what builds them; then the rest.
+            case ${files[i - 1]} in
+            db/* | admin/*) first='^admin$|^database$' ;;
+            */startup.cpp | */store.pgc) first='^Startup' ;;
+            */launch/*) first='^Keeper|^Startup.Launcher' ;;
+            *) first='^Handlers' ;;
+            esac
+            order=("-R $first" "-E ^ship\$|$first")
+            [[ ${files[i - 1]} == @(debian/*|scripts/build-deb.sh|CMakeLists.txt|doc/*.in) ]] && order=('-R ^ship$' '-R ^admin$')
+            # A run that hangs is ended, its whole process group; timeout
+            # makes that group, so an interrupted run ends it by its pid.
+            (cd "$tree" && exec timeout -k 10 300 bash manager/tests/check.sh --run bash -c \
                 'for t in "$@"; do ctest --test-dir build --output-on-failure --stop-on-failure $t || exit; done' \
-                - "${order[@]}" >"$log" 2>&1)
+                - "${order[@]}") >"$log" 2>&1 &
+            echo $! >"$out/run$w"
+            wait $!
             status=$?
+            rm -f "$out/run$w"
             caught=$(awk '/The following tests FAILED/ { f = 1; next } f && / - / { print $3; exit }' "$log")
             if ((status == 124)); then
                 caught="caught by a hang (the run was ended after 300 s)"
