@@ -91,6 +91,8 @@ items(piece, ok, what) AS (
     SELECT 'audit', EXISTS (SELECT FROM pg_trigger WHERE tgrelid = to_regclass(t.tab) AND tgname = t.name
                             AND tgenabled <> 'D'),
            format('audit trigger %s on %s', t.name, t.tab)
+           || CASE WHEN EXISTS (SELECT FROM pg_trigger WHERE tgrelid = to_regclass(t.tab) AND tgname = t.name
+                                AND tgenabled = 'D') THEN ' is disabled' ELSE '' END
     FROM audit_trigger t WHERE to_regclass('audit.trail') IS NOT NULL
     UNION ALL
     SELECT 'audit', coalesce(p.privs, '') = 'changes_this_week:SELECT'
@@ -100,7 +102,7 @@ items(piece, ok, what) AS (
     FROM (SELECT NULL) AS x LEFT JOIN grants p ON p.grantee = (SELECT oid FROM role) AND p.nsp = 'audit'
     WHERE to_regclass('audit.trail') IS NOT NULL AND EXISTS (SELECT FROM role))
 -- Each item is written as it reads when it holds.
-SELECT piece, ok, CASE WHEN ok THEN what
+SELECT piece, ok, CASE WHEN ok OR what LIKE '% is disabled' THEN what
                        WHEN what LIKE '% exists' OR what LIKE 'audit trigger %' THEN regexp_replace(what, '( exists)?$', ' is missing')
                        WHEN what LIKE 'param_config may %' THEN replace(replace(what, ' may ', ' may not '), ' and ', ' or ')
                        WHEN what LIKE 'audit rights:%' THEN replace(what, ' reads ', ' should read ')

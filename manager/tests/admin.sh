@@ -28,9 +28,12 @@ since() { tail -c +"$(($1 + 1))" "$dir/log" | grep -E "$2"; }
 {
 before=$(dump pg_dumpall -s)
 run "$admin" setup --dry-run | grep -E '^(\$ |CREATE DATABASE|BEGIN;|COMMIT;|\[exit)'
+"$admin" setup --dry-run --no-audit | grep -c 'EXISTS audit.trail ('
 [[ $(dump pg_dumpall -s) == "$before" ]] || echo "dry run changed the cluster"
 run "$admin" setup
+sql -c 'TABLE parameters'
 echo 'sEcret-7' | run "$admin" add-login alice
+printf 'no-line-end' | run "$admin" add-login carol
 (sleep 0.3; echo one; sleep 0.2; echo two) | run script -qec "$admin add-login bob" /dev/null | tr -d '\r'
 PGUSER=alice PGPASSWORD=sEcret-7 sql -c 'UPDATE parameters SET oper_save_days = 99' \
     -c "INSERT INTO operator_list VALUES ('op1', 'x')" -c 'SELECT gas_value, oper_save_days FROM parameters' \
@@ -46,7 +49,7 @@ run "$admin" check | grep -c '^ok'
 # trail before the role, in the row that drops the role), then the rest.
 while IFS='|' read -r fault mend; do
     echo "--- $fault"
-    sql -c "$fault" && run "$admin" check | grep -E '^(FAIL|\[exit)'
+    sql -c "$fault" && { run "$admin" check; "$admin" logins; } | grep -E '^(FAIL|\[exit|.*\(more)'
     run "$admin" setup
     [[ -z $mend ]] || sql -c "$mend"
 done <<'ROWS'
@@ -55,10 +58,20 @@ ALTER TABLE parameters DROP CONSTRAINT parameters_flow_unit_code
 GRANT SELECT ON parameters TO PUBLIC
 GRANT DELETE ON parameters TO param_config
 DROP TRIGGER audit_row ON operator_list
+ALTER TABLE parameters DISABLE TRIGGER audit_row
 DROP OWNED BY param_config; DROP ROLE param_config|GRANT param_config TO alice
 ALTER ROLE alice CREATEROLE; GRANT SELECT ON audit.trail TO alice|REVOKE ALL ON audit.trail FROM alice; ALTER ROLE alice NOCREATEROLE
 ROWS
 run "$admin" check | tail -n 1
+# The server's side: a rule that lets members in over TCP without TLS, and a
+# standby that streams without being synchronous.
+echo 'host kelvaron +param_config 127.0.0.1/32 trust' >>"$dir/data/pg_hba.conf" &&
+    printf 'local replication all trust\n' >>"$dir/data/pg_hba.conf" && pg pg_ctl -D "$dir/data" reload >/dev/null
+mkdir "$dir/wal"
+pg_receivewal -D "$dir/wal" -n >/dev/null 2>&1 &
+for _ in {1..50}; do [[ $(sql -c 'SELECT count(*) FROM pg_stat_replication') == 1 ]] && break; sleep 0.1; done
+run "$admin" check | grep -E '^(FAIL|\[exit)'
+kill $! && wait $!
 PGUSER=alice PGPASSWORD=sEcret-7 run "$admin" setup
 run "$admin" logins
 run "$admin" remove-login "$(id -un)"
@@ -75,7 +88,7 @@ CREATE TABLE parameters (gas_value int, gas_pressure int, target_press_unit char
     net_save_days int, oper_save_days int, password char(8));
 CREATE TABLE operator_list (operator char(5), password char(8));
 INSERT INTO operator_list VALUES ('anna', 'a'), ('anna ', 'b'), ('bert', 'c');
-INSERT INTO parameters (gas_value, net_save_days) VALUES (35, 31), (NULL, 63);
+INSERT INTO parameters (gas_value, net_save_days, tracer_print) VALUES (35, 31, '7'), (NULL, 63, '1');
 SQL
 before=$(dump pg_dump kelvaron)
 run "$admin" setup
@@ -93,9 +106,11 @@ run "$admin" console db1,db2 --user alice --ca "$dir/data/c"
 cmp "$dir/first" "$dir/etc/pg_service.conf"
 run "$admin" console db1 --ca "$dir/nothing"
 PGSYSCONFDIR=$dir/none run "$admin" console db1
+mkdir "$dir/new" && PGSYSCONFDIR=$dir/new "$admin" console db1 >/dev/null && stat -c %a "$dir/new/pg_service.conf"
 
 # Bad input.
 run "$admin" add-login 1x
 PGHOST=$dir/none run "$admin" setup
 run "$admin" setup --force
+sql -c 'CREATE ROLE maker LOGIN CREATEDB' && PGUSER=maker run "$admin" setup
 } 2>&1 | sed "s|$dir|DIR|g" | diff -u manager/tests/admin.expected -

@@ -86,7 +86,7 @@ work() {
             # with the fault) for what builds them; then the rest.
             case ${files[i - 1]} in
             db/* | admin/*) first='^admin$|^database$' ;;
-            */startup.cpp | */store.pgc) first='^Startup' ;;
+            */startup.cpp | */store.pgc) first='^startup$|^Startup' ;;
             */launch/*) first='^Keeper|^Startup.Launcher' ;;
             *) first='^Handlers' ;;
             esac

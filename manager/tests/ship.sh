@@ -37,7 +37,9 @@ holds() { # PACKAGE FILE...; a link's name, not its target
     for f; do grep -qxF -- "$f" <<<"$listing" || fail "package $pkg lacks $f"; done; }
 holds param-config "${console[@]}"
 holds param-config-admin "${server[@]}"
-dpkg -I "$build"/deb/param-config-admin_*.deb | grep -iE '^ (pre-)?depends:.*(libx|motif)' && fail "param-config-admin depends on X"
+# The admin package runs psql, and needs nothing of X.
+depends=$(dpkg -f "$build"/deb/param-config-admin_*.deb Depends)
+[[ $depends == *postgresql-client* && $depends != *@(libx|motif)* ]] || fail "param-config-admin depends on: $depends"
 
 # make install into a scratch root, the entry and man page checked there,
 # then make uninstall: not a file nor a directory may be left.
@@ -51,6 +53,10 @@ entry=$root/usr/local/share/applications/param-config.desktop
 out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
 [[ -z $out ]] || fail "desktop-file-validate: $out"
 grep -qx 'Icon=param-config' "$entry" || fail "the desktop entry names no icon"
+# The entry starts the launcher, which keeps its console, where the help text is.
+exec=$(sed -n 's/^Exec=//p' "$entry") path=$(sed -n 's/^Path=//p' "$entry")
+[[ $exec == */param-config-launch && -x $root$exec ]] || fail "the desktop entry starts $exec"
+[[ -f $root$path/helpfiles/param-config.hlp ]] || fail "the desktop entry starts in $path, without the help text"
 [[ -f $root/usr/local/share/icons/hicolor/scalable/apps/param-config.svg ]] || fail "icon not installed"
 for page in man1/param-config.1 man8/param-config-admin.8; do
     out=$(MANWIDTH=80 man --warnings -l "$root/usr/local/share/man/$page" 2>&1 >/dev/null)

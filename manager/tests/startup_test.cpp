@@ -1,8 +1,8 @@
-// Start-up as a supervisor meets it: the two failures on standard output with
-// their exit statuses, the window without a stored row, a connection lost
-// under the running program, the menu entry's launcher, the database host
-// vanishing under it, and the waits of the service file as shipped. (The
-// handler table starts from a stored row.)
+// Start-up as a supervisor meets it: the window without a stored row, a
+// connection lost under the running program, the menu entry's launcher, the
+// database host vanishing under it, and the waits of the service file as
+// shipped. (The handler table starts from a stored row; startup.sh has the
+// failures on standard output with their exit statuses.)
 #include "testbed.h"
 
 #include <ecpglib.h>
@@ -14,40 +14,6 @@
 #include <map>
 
 using namespace testbed;
-
-// Standard output and the exit status as the program has always given them;
-// the reason goes to standard error.
-TEST(Startup, FailuresPrintOneLineAndExit)
-{
-    sql("create role outsider login"); // may not select
-    sql("create schema twice; create table twice.parameters as select 35 gas_value, 80 gas_pressure "
-        "from generate_series(1, 2)"); // one row too many
-    const char *tls = "PGHOST=localhost PGSSLMODE=verify-full PGSSLROOTCERT=$TESTBED_TLS_WRONG_CA "
-                      "nsenter -t $TESTBED_PG_NETNS -n"; // where the server listens
-    const std::string no_db = "Database could not be opened\n";
-    const std::vector<std::tuple<std::string, int, std::string, std::string>> rows = {
-        {"DISPLAY=", 255, "param-config: can't open display, exiting...\n", ""},
-        {"PGHOST=/nonexistent,/nonexistent", 1, no_db, "failed: No such file or directory Is the server running "
-         "locally and accepting connections on that socket?; connection to server on socket \"/nonexistent/.s.PGSQL."},
-        {"PGUSER=nobody", 1, no_db, "role \"nobody\" does not exist"},
-        {"PGSERVICE=nosuch", 1, no_db, "param-config: definition of service \"nosuch\" not found"},
-        {"PGUSER=outsider", 1, no_db, "param-config: permission denied for table parameters\nparam-config: hint: "
-         "this login is not a member of the tool's role param_config, or the role lacks its rights; see "
-         "param-config-admin check"},
-        {"PGOPTIONS=-csearch_path=nowhere", 1, no_db, "param-config: relation \"parameters\" does not exist\n"
-         "param-config: hint: the tables of kelvaron are missing; see param-config-admin check"},
-        {"PGOPTIONS=-csearch_path=twice", 1, no_db, "param-config: SQL error -284\nparam-config: hint: the table "
-         "parameters holds more than one row; see param-config-admin check"},
-        {tls, 1, no_db, "certificate verify failed"},
-    };
-    for (const auto &[env, status, out, err] : rows) {
-        Outcome o = run_binary(env);
-        EXPECT_EQ(o.status, status) << env;
-        EXPECT_EQ(o.out, out) << env;
-        EXPECT_NE(o.err.find(err), std::string::npos) << env << ": " << o.err;
-        EXPECT_EQ(std::ranges::count(o.err, '\n'), err.empty() ? 0 : std::ranges::count(err, '\n') + 1) << o.err;
-    }
-}
 
 // With no parameters row the sliders show the gas values' initial 30 and 100
 // and the scales their minimum. Then the server ends the program's session:

@@ -106,17 +106,6 @@ void with_program(const std::function<void()> &body, const std::vector<std::stri
     EXPECT_EQ(status, 0) << "the program's checks failed (see above), or it died";
 }
 
-Outcome run_binary(const std::string &env)
-{
-    const std::string out = "/tmp/param-config-test-" + std::to_string(getpid());
-    // Found through PATH, the program is called by its bare name.
-    const int status = std::system(("env PATH=" PARAM_CONFIG_DIR ":$PATH " + env + " timeout 15 param-config >" + out +
-                                    ".out 2>" + out + ".err").c_str());
-    Outcome o{WEXITSTATUS(status), read_file(out + ".out"), read_file(out + ".err")};
-    unlink((out + ".out").c_str()), unlink((out + ".err").c_str());
-    return o;
-}
-
 Subreaper::Subreaper() { EXPECT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
 Subreaper::~Subreaper() { end(), prctl(PR_SET_CHILD_SUBREAPER, 0); }
 std::string Subreaper::children(int pid)

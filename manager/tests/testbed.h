@@ -37,9 +37,6 @@ std::string read_file(const std::string &path); // "<none>" if unreadable
 // waits for the main window, runs `body` and passes only if nothing failed.
 // TESTBED_JOIN_NET=/proc/PID/ns/net among them puts it in that network.
 void with_program(const std::function<void()> &body, const std::vector<std::string> &env = {});
-// The built binary run with `env` ("NAME=value ..."): exit status, stdout, stderr.
-struct Outcome { int status; std::string out, err; };
-Outcome run_binary(const std::string &env);
 
 // The test process made the subreaper of what it starts, so that whatever a
 // launcher leaves running becomes its child: ended by pid on every way out.
