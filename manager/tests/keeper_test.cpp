@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <future>
 
 using namespace testbed;
 
@@ -27,10 +28,13 @@ bool until(double seconds, const std::function<bool()> &done)
     return done();
 }
 
-int launch(const std::string &env)
+int launch(const std::string &env, const std::string &args = "")
 {
-    return WEXITSTATUS(std::system(("env PGUSER=clerk PGAPPNAME=under-test " + env +
-                                    " " PARAM_CONFIG_DIR "/param-config-launch >/dev/null 2>&1").c_str()));
+    const auto start = std::chrono::steady_clock::now();
+    const int status = WEXITSTATUS(std::system(("env PGUSER=clerk PGAPPNAME=under-test " + env + " " PARAM_CONFIG_DIR
+                                                "/param-config-launch " + args + " >/dev/null 2>&1").c_str()));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << env; // no pick waits on a lock
+    return status;
 }
 
 Window shown(const std::string &name) // the first shown window whose name matches, or 0
@@ -111,14 +115,18 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     const std::string app = "select pid from pg_stat_activity where application_name = 'under-test' "
                             "order by backend_start desc limit 1";
     int backend = 0;
+    auto terminate = [&] { sql("select pg_terminate_backend(pid) from (" + app + ") a"); };
     const std::vector<Row> rows = {
         {"server stopped, then started", "", [] { EXPECT_EQ(pg_ctl("stop"), 0); }, [] {
              EXPECT_TRUE(until(3, [] { return shown("Waiting for the database"); }));
+             auto pick = std::async(std::launch::async, [] { return launch(""); }); // waits, then shows the new one
+             usleep(300000);
              EXPECT_EQ(pg_ctl("restart"), 0);
+             EXPECT_EQ(pick.get(), 0);
          }, 2, false, "started again"},
         {"server restarted, hidden", "", [] { EXPECT_EQ(pg_ctl("restart"), 0); }, {}, 2, true, "."},
-        {"backend terminated", "", [&] { sql("select pg_terminate_backend(pid) from (" + app + ") a"); }, {}, 2,
-         false, "started again"},
+        {"backend terminated", "", terminate, {}, 2, false, "started again"},
+        {"backend terminated over TCP", "PGHOST=127.0.0.1 " + in_ns, terminate, {}, 2, false, "started again"},
         {"host gone", "PGHOST=127.0.0.1 " + in_ns, [] { EXPECT_EQ(loopback("down"), 0); },
          [] { EXPECT_EQ(loopback("up"), 0); }, 4, false, "started again"},
         {"backend stopped", "PARAM_CONFIG_FROZEN_SECONDS=2", [&] {
@@ -150,6 +158,8 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
         EXPECT_TRUE(until(10, [&] { return shown("^Parameter configuration$") && statements_since(log) != ""; }))
             << row.what;
         EXPECT_TRUE(until(3, [&] { return shown(row.notice); })) << row.what;
+        XWindowAttributes a{}; // outside any window manager's hands
+        EXPECT_TRUE(row.hidden || (XGetWindowAttributes(d, shown(row.notice), &a) && a.override_redirect)) << row.what;
         EXPECT_TRUE(row.hidden || where(shown("^Parameter configuration$")) == stood) << row.what;
         EXPECT_NE(statements_since(log).find("from parameters"), std::string::npos) << row.what;
         EXPECT_EQ(sql("select count(*) from operator_list"), "0") << row.what;
@@ -159,7 +169,8 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     EXPECT_EQ(launch(""), 0);
     EXPECT_EQ(pg_ctl("restart"), 0);
     EXPECT_TRUE(until(10, [] { return shown("database had ended") && !shown("Waiting"); }));
-    click_at(shown("database had ended"), 10, 10);
+    XTestFakeKeyEvent(d, XKeysymToKeycode(d, ' '), True, 0), XTestFakeKeyEvent(d, XKeysymToKeycode(d, ' '), False, 0);
+    XSync(d, False);
     EXPECT_TRUE(until(2, [] { return !shown("database had ended"); }));
     Window w = shown("^Parameter configuration$");
     type_at(w, at, "newop"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
@@ -169,7 +180,7 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     click_at(w, at[6], at[7]), close_window(w);
     EXPECT_TRUE(until(3, [&] { return shown("^Parameter configuration$") != w; }));
     with_program([&] {
-        EXPECT_EQ(launch(""), 0);
+        EXPECT_EQ(launch("DISPLAY=", "-display " + std::string(DisplayString(display))), 0);
         XWindowAttributes a{};
         EXPECT_TRUE(XGetWindowAttributes(display, w, &a) && a.map_state == IsViewable); // the child's own connection
     });
@@ -177,10 +188,17 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     // With its keeper ended a console goes on; once its connection ended, a launch replaces it.
     EXPECT_EQ(launch(""), 0);
     const int keeper = std::atoi(leftovers.children().c_str()), old = std::atoi(Subreaper::children(keeper).c_str());
-    kill(keeper, SIGKILL), waitpid(keeper, nullptr, 0), sql("select pg_terminate_backend(pid) from (" + app + ") a");
+    kill(keeper, SIGKILL), waitpid(keeper, nullptr, 0), terminate();
+    w = shown("^Parameter configuration$"), type_at(w, at, "ab"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
     EXPECT_TRUE(!until(0.5, [&] { return waitpid(old, nullptr, WNOHANG) == old; }) && launch("") == 0);
     EXPECT_TRUE(until(1, [&] { return waitpid(old, nullptr, WNOHANG) == old; }) && shown("^Parameter configuration$"));
     leftovers.end();
+    // A console ended from outside takes its keeper with it, and none comes in its place.
+    EXPECT_EQ(launch(""), 0);
+    const int last = std::atoi(leftovers.children().c_str());
+    kill(std::atoi(Subreaper::children(last).c_str()), SIGKILL);
+    EXPECT_TRUE(until(1, [&] { return waitpid(last, nullptr, WNOHANG) == last; }));
+    EXPECT_TRUE(until(1, [] { return !shown("^Param"); }));
     // A console that cannot start: the launcher exits with its status.
     EXPECT_EQ(launch("PGUSER=nobody"), 1);
     XCloseDisplay(d);

@@ -27,6 +27,7 @@ void Notice::show(const char *text, int x, int y)
     int line_height = font_->ascent + font_->descent + 4;
     unsigned w = static_cast<unsigned>(width + 2 * margin), h = static_cast<unsigned>(lines * line_height + 2 * margin);
     int screen = DefaultScreen(d_);
+    const bool shown_before = w_ != None;
     if (w_ == None) {
         XSetWindowAttributes a{};
         a.override_redirect = True;
@@ -45,6 +46,9 @@ void Notice::show(const char *text, int x, int y)
     XStoreName(d_, w_, text_);
     XMoveResizeWindow(d_, w_, x, y, w, h);
     XMapRaised(d_, w_);
+    // A console mapped meanwhile may have taken the keys; a new text takes them back.
+    if (shown_before)
+        XSetInputFocus(d_, w_, RevertToPointerRoot, CurrentTime);
     XClearArea(d_, w_, 0, 0, 0, 0, True);
     XFlush(d_);
 }
