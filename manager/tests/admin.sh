@@ -69,9 +69,14 @@ echo 'host kelvaron +param_config 127.0.0.1/32 trust' >>"$dir/data/pg_hba.conf" 
     printf 'local replication all trust\n' >>"$dir/data/pg_hba.conf" && pg pg_ctl -D "$dir/data" reload >/dev/null
 mkdir "$dir/wal"
 pg_receivewal -D "$dir/wal" -n >/dev/null 2>&1 &
-for _ in {1..50}; do [[ $(sql -c 'SELECT count(*) FROM pg_stat_replication') == 1 ]] && break; sleep 0.1; done
+standbys() { for _ in {1..50}; do [[ $(sql -c 'SELECT count(*) FROM pg_stat_replication') == "$1" ]] && break; sleep 0.1; done; }
+standbys 1
 run "$admin" check | grep -E '^(FAIL|\[exit)'
 kill $! && wait $!
+standbys 0
+# A reject above it for every IPv4 address keeps TLS the only way in.
+sed -i '1i hostnossl all +param_config 0.0.0.0/0 reject' "$dir/data/pg_hba.conf" && pg pg_ctl -D "$dir/data" reload >/dev/null
+run "$admin" check | grep -E '^(FAIL|\[exit)'
 PGUSER=alice PGPASSWORD=sEcret-7 run "$admin" setup
 run "$admin" logins
 run "$admin" remove-login "$(id -un)"
