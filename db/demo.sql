@@ -1,4 +1,5 @@
--- Sample site for the demo: load after schema.sql.
+-- Sample site for the demo: load into a kelvaron that param-config-admin
+-- setup has made (it holds the one parameters row this sets).
 --
 -- Passwords are stored as the program stores them: every byte of the clear
 -- text XORed with 0x0E. They are written as hex so the file holds only ASCII
@@ -8,16 +9,11 @@
 --     operator bert            mosel
 --     operator cleo            amber
 
-INSERT INTO parameters (gas_value, gas_pressure,
-                        target_press_unit, vac_press_unit, activity_unit, flow_unit,
-                        tracer_print,
-                        tracer_save_days, error_save_days, net_save_days, oper_save_days,
-                        password)
-VALUES (35, 80,
-        '1', '1', '1', '1',
-        '1',
-        365, 90, 31, 180,
-        convert_from(decode('656b62786760', 'hex'), 'SQL_ASCII'));
+UPDATE parameters SET gas_value = 35, gas_pressure = 80,
+                      target_press_unit = '1', vac_press_unit = '1', activity_unit = '1', flow_unit = '1',
+                      tracer_print = '1',
+                      tracer_save_days = 365, error_save_days = 90, net_save_days = 31, oper_save_days = 180,
+                      password = convert_from(decode('656b62786760', 'hex'), 'SQL_ASCII');
 
 INSERT INTO operator_list (operator, password) VALUES
     ('anna', convert_from(decode('7a7b62677e', 'hex'), 'SQL_ASCII')),

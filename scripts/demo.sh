@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Shows param-config on a private PostgreSQL cluster loaded with a sample site
-# (db/demo.sql; passwords in clear are listed there), with the audit trail of
-# db/audit.sql recording what is changed. With a display, the
-# program runs on it until closed. Without one, it runs on a private Xvfb and a
-# screenshot of the main window is saved to build/demo-screenshot.png; with
-# DEMO_DIALOGS=1 also of both dialogs, opened through the menu bar, to
-# build/demo-gas.png and build/demo-help.png.
+# Shows param-config on a private PostgreSQL cluster whose kelvaron
+# param-config-admin set up, loaded with a sample site (db/demo.sql; passwords
+# in clear are listed there), its audit trail recording what is changed. With
+# a display, the program runs on it until closed. Without one, it runs on a
+# private Xvfb and a screenshot of the main window is saved to
+# build/demo-screenshot.png; with DEMO_DIALOGS=1 also of both dialogs, opened
+# through the menu bar, to build/demo-gas.png and build/demo-help.png.
 set -u -o pipefail
 cd "$(dirname "$0")/.." || exit 1
 source scripts/testbed.sh
@@ -23,7 +23,6 @@ fi
 
 testbed_start_db "$(mktemp -d /tmp/param-config-db.XXXXXX)" db/demo.sql || exit 1
 # The trail goes in after the sample data, so it holds only what the demo changes.
-"$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d kelvaron -f db/audit.sql >/dev/null || exit 1
 
 # The program rewrites some pairs in graph.def; give it a file to work on, but
 # a site's own file is never touched, and what the demo wrote stays.

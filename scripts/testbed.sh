@@ -6,7 +6,7 @@
 #   testbed_stop_on_exit           # traps that run testbed_stop however the shell ends
 #   testbed_start_x 1280x1024      # Xvfb on a free display, exports DISPLAY
 #   testbed_start_wm               # twm with scripts/twmrc
-#   testbed_start_db DIR [DATA]    # cluster in DIR, database kelvaron, exports PGHOST;
+#   testbed_start_db DIR [DATA]    # cluster in DIR, kelvaron set up, exports PGHOST;
 #                                  # TESTBED_PG_OPTIONS adds server settings,
 #                                  # TESTBED_PG_PORT its port (5432), TESTBED_PG_NETNS
 #                                  # the pid whose network namespace it listens in
@@ -246,10 +246,9 @@ testbed_start_db() {
         testbed__as_postgres "$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d postgres \
             -v role="$me" <<<'CREATE ROLE :"role" SUPERUSER LOGIN;' || return 1
     fi
-    # SQL_ASCII so that enciphered passwords (any byte 0x01-0xFF) are stored
-    # and returned unchanged; see db/schema.sql.
-    "$TESTBED_PG_BIN/createdb" -E SQL_ASCII --locale=C -T template0 kelvaron || return 1
-    testbed__psql_file "$TESTBED_ROOT/db/schema.sql" || return 1
+    # The site as its administrator sets it up: kelvaron, its tables and
+    # guards, the tool's role, the audit trail and the one parameters row.
+    "$TESTBED_ROOT/admin/param-config-admin" setup >/dev/null || return 1
     if [[ -n $data ]]; then
         testbed__psql_file "$data" || return 1
     fi

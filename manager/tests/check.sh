@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the tests against real parts: Xvfb with twm, and a PostgreSQL cluster
 # made for the run that logs every statement with the client's application
-# name, holding the tables, the tool's role with a member login "clerk", the
-# audit trail and the tests' own read-back (bed.sql), and taking TLS too.
+# name, its kelvaron set up by param-config-admin (tables, the tool's role,
+# the audit trail, the row) with a member login "clerk" and the tests' own
+# read-back (bed.sql), and taking TLS too.
 # Arguments go to ctest (-L pure, -R NAME, ...); with --run COMMAND..., the
 # command runs on the bed instead of ctest.
 set -u
@@ -45,8 +46,7 @@ testbed__wait_for 5 '[[ $(readlink /proc/$TESTBED_PG_NETNS/ns/net) != $(readlink
 
 testbed_start_x 1280x1024 && testbed_start_wm &&
     testbed_start_db "$(mktemp -d /tmp/param-config-db.XXXXXX)" || exit 1
-"$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d kelvaron -f db/role.sql -f db/audit.sql \
-    -f manager/tests/bed.sql \
+"$TESTBED_PG_BIN/psql" -X -q -v ON_ERROR_STOP=1 -d kelvaron -f manager/tests/bed.sql \
     -c 'CREATE ROLE clerk LOGIN IN ROLE param_config' >/dev/null || exit 1
 # The cluster's directory and binaries, for tests that restart it.
 export TESTBED_PG_LOG=$TESTBED_DB_DIR/log TESTBED_SUPERUSER=$(id -un) TESTBED_DB_DIR TESTBED_PG_BIN
