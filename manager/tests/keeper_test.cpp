@@ -53,6 +53,22 @@ std::pair<int, int> where(Window w)
     return {x, y};
 }
 
+bool frame_above(Window a, Window b) // among the root's children, as the window manager stacked them
+{
+    auto frame = [](Window w) {
+        Window root, parent = None, *kids = nullptr;
+        for (unsigned n; XQueryTree(d, w, &root, &parent, &kids, &n) && (XFree(kids), parent != root);)
+            w = parent;
+        return w;
+    };
+    Window root, parent, *kids = nullptr, fa = frame(a), fb = frame(b);
+    unsigned n = 0, ia = 0, ib = 0;
+    XQueryTree(d, DefaultRootWindow(d), &root, &parent, &kids, &n);
+    for (unsigned i = 0; i < n; ++i)
+        ia = kids[i] == fa ? i + 1 : ia, ib = kids[i] == fb ? i + 1 : ib;
+    return XFree(kids), ia > ib && ib > 0;
+}
+
 void close_window(Window w) // as the window manager asks
 {
     XEvent close{.xclient = {ClientMessage, 0, False, d, w, XInternAtom(d, "WM_PROTOCOLS", False), 32,
@@ -64,7 +80,7 @@ void click_at(Window w, int x, int y) // real input at a point of a window
 {
     XTestFakeMotionEvent(d, DefaultScreen(d), where(w).first + x, where(w).second + y, CurrentTime);
     XTestFakeButtonEvent(d, 1, True, CurrentTime), XTestFakeButtonEvent(d, 1, False, CurrentTime), XSync(d, False);
-    usleep(100000);
+    usleep(250000); // the other process takes the focus when it gets to the click, later on a loaded machine
 }
 
 void type_at(Window w, const int *at, const std::string &text)
@@ -99,11 +115,11 @@ struct Row {
 
 TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
 {
-    // Where the name and password fields, Add and the gas button stand in the main window.
-    int *at = static_cast<int *>(mmap(nullptr, 8 * sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    // Where the name and password fields, Add, the gas and Help buttons stand in the main window.
+    int *at = static_cast<int *>(mmap(nullptr, 10 * sizeof(int), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     with_program([at] {
         int i = 0;
-        for (Widget w : {db_opname_i, db_pwd_i, db_add_b, db_gas_mix_b}) {
+        for (Widget w : {db_opname_i, db_pwd_i, db_add_b, db_gas_mix_b, db_help_b}) {
             Window child;
             XTranslateCoordinates(display, XtWindow(w), XtWindow(db_dummy_f), w->core.width / 2, w->core.height / 2,
                                   &at[i], &at[i + 1], &child), i += 2;
@@ -175,7 +191,12 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     Window w = shown("^Parameter configuration$");
     type_at(w, at, "newop"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
     EXPECT_TRUE(until(3, [] { return sql("select operator from operator_list") == "newop"; }));
-    // Its gas dialog open and its main window closed, with another program of
+    // With its help dialog over it, a pick raises the main window itself.
+    click_at(w, at[8], at[9]);
+    EXPECT_TRUE(until(3, [] { return shown("^Parameter configuration help$"); }));
+    EXPECT_EQ(launch(""), 0);
+    EXPECT_TRUE(until(2, [&] { return frame_above(w, shown("^Parameter configuration help$")); }));
+    // Its dialogs open and its main window closed, with another program of
     // its class showing: a launch shows the kept console's main window.
     click_at(w, at[6], at[7]), close_window(w);
     EXPECT_TRUE(until(3, [&] { return shown("^Parameter configuration$") != w; }));
