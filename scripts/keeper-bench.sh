@@ -8,6 +8,7 @@ set -u
 idle=${1:-120}
 export PGUSER=clerk PGAPPNAME=bench
 ms() { date +%s%3N; }
+q() { PGAPPNAME=keeper-bench psql -Atqd kelvaron -c "$1"; } # not itself a console's session
 shown() { xdotool search --onlyvisible --name '^Parameter configuration$' 2>/dev/null | head -n 1; }
 ./build/param-config-launch || exit 1
 # The keeper on this display (other beds may run keepers of their own).
@@ -18,10 +19,10 @@ trap 'kill -KILL $keeper $(cat /proc/$keeper/task/$keeper/children 2>/dev/null) 
 console() { cat "/proc/$keeper/task/$keeper/children" 2>/dev/null | tr -d ' '; }
 ended=()
 for i in $(seq 10); do
-    old=$(console)
-    until [[ -n $(shown) ]] && psql -Atqd kelvaron -c "select 1 from pg_stat_activity where application_name = 'bench'" | grep -q 1; do sleep 0.05; done
+    until old=$(console) && [[ -n $old && -n $(shown) ]] &&
+        q "select 1 from pg_stat_activity where application_name = 'bench'" | grep -q 1; do sleep 0.05; done
     t0=$(ms)
-    psql -Atqd kelvaron -c "select pg_terminate_backend(pid) from pg_stat_activity where application_name = 'bench'" >/dev/null
+    q "select pg_terminate_backend(pid) from pg_stat_activity where application_name = 'bench'" >/dev/null
     while [[ -d /proc/$old ]]; do sleep 0.002; done
     ended+=($(($(ms) - t0)))
     until [[ -n $(console) && $(console) != "$old" && -n $(shown) ]]; do sleep 0.05; done
