@@ -132,19 +132,17 @@ int release_console(Console &c)
     return status;
 }
 
-int end_console(Console &c)
+void end_console(Console &c)
 {
     // Every duplicate is let go at once: a held one would keep a dead
     // console's connections open.
     close_fd(c.db), close_fd(c.x);
-    bool by_itself = console_ended(c);
-    if (!by_itself) {
+    if (!console_ended(c)) {
         pidfd_send_signal(c.pidfd, SIGTERM, nullptr, 0);
         if (!gone_within(c, 500)) {
             pidfd_send_signal(c.pidfd, SIGKILL, nullptr, 0);
             gone_within(c, 2000);
         }
     }
-    int status = release_console(c);
-    return by_itself ? status : -1;
+    release_console(c);
 }

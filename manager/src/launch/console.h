@@ -22,8 +22,8 @@ bool watch_sockets(Console &c);
 // none has lost it.
 bool connection_ended(const Console &c);
 bool console_ended(const Console &c);
-// Ends it: TERM, then KILL if it is not gone within half a second. Returns
-// its wait status when it was a child that ended by itself, else -1.
-int end_console(Console &c);
+// Ends it, unless it has ended already: TERM, then KILL if it is not gone
+// within half a second; a child is reaped.
+void end_console(Console &c);
 // Reaps a child that has ended (its wait status) and lets go of it.
 int release_console(Console &c);
