@@ -82,12 +82,14 @@ work() {
             # first row that differs). First the tests nearest the fault: the
             # handler table, which notices most, or the administration and
             # database tests for db/ and admin/, start-up's for start-up, the
-            # keeper's for the launcher, the packages' check (on packages built
-            # with the fault) for what builds them; then the rest.
+            # keeper's and the documented defaults' for the launcher, the latter
+            # for the man pages, the packages' check (on packages built with the
+            # fault) for what builds them; then the rest.
             case ${files[i - 1]} in
             db/* | admin/*) first='^admin$|^database$' ;;
             */startup.cpp | */store.pgc) first='^startup$|^Startup' ;;
-            */launch/*) first='^Keeper|^Startup.Launcher' ;;
+            */launch/*) first='^defaults$|^Keeper|^Startup.Launcher' ;;
+            doc/*.[18] | doc/*.md) first='^defaults$' ;;
             *) first='^Handlers' ;;
             esac
             order=("-R $first" "-E ^ship\$|$first")

@@ -58,7 +58,7 @@ exec=$(sed -n 's/^Exec=//p' "$entry") path=$(sed -n 's/^Path=//p' "$entry")
 [[ $exec == */param-config-launch && -x $root$exec ]] || fail "the desktop entry starts $exec"
 [[ -f $root$path/helpfiles/param-config.hlp ]] || fail "the desktop entry starts in $path, without the help text"
 [[ -f $root/usr/local/share/icons/hicolor/scalable/apps/param-config.svg ]] || fail "icon not installed"
-for page in man1/param-config.1 man8/param-config-admin.8; do
+for page in man1/param-config.1 man1/param-config-launch.1 man8/param-config-admin.8; do
     out=$(MANWIDTH=80 man --warnings -l "$root/usr/local/share/man/$page" 2>&1 >/dev/null)
     [[ -z $out ]] || fail "man --warnings $page: $out"
 done
