@@ -63,8 +63,7 @@ GRANT DELETE ON parameters TO param_config
 DROP TRIGGER audit_row ON operator_list
 ALTER TABLE parameters DISABLE TRIGGER audit_row
 DROP OWNED BY param_config; DROP ROLE param_config|GRANT param_config TO alice
-ALTER ROLE alice CREATEROLE; GRANT SELECT ON audit.trail TO alice|REVOKE ALL ON audit.trail FROM alice; ALTER ROLE alice NOCREATEROLE
-ALTER ROLE alice CREATEDB SUPERUSER; GRANT param_config TO alice WITH ADMIN OPTION|ALTER ROLE alice NOSUPERUSER NOCREATEDB; REVOKE ADMIN OPTION FOR param_config FROM alice
+ALTER ROLE alice CREATEROLE SUPERUSER; GRANT SELECT ON audit.trail TO alice; GRANT param_config TO alice WITH ADMIN OPTION|REVOKE ALL ON audit.trail FROM alice; ALTER ROLE alice NOCREATEROLE NOSUPERUSER; REVOKE ADMIN OPTION FOR param_config FROM alice
 ROWS
 run "$admin" check | tail -n 1
 # The server's side: rules that let members in over TCP without TLS or may
