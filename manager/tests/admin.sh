@@ -148,6 +148,11 @@ files() { cat "$dir"/data/{pg_hba,postgresql.auto}.conf "$dir"/data/site-server.
 before=$(files | md5sum)
 run "$admin" tls localhost --ca-dir "$ca"
 run "$admin" tls localhost,127.0.0.2 --network 192.0.2.0/24,::1 --ca-dir "$ca" --dry-run
+# A certificate with less than 60 days to run is issued again.
+cp "$dir/data/site-server.crt" "$dir/kept.crt" && openssl req -new -key "$dir/data/site-server.key" -subj /CN=localhost |
+    openssl x509 -req -CA "$ca/site-ca.crt" -CAkey "$ca/site-ca.key" -days 59 -out "$dir/data/site-server.crt" \
+        -extfile <(echo subjectAltName=DNS:localhost,IP:127.0.0.1) 2>/dev/null && run "$admin" tls localhost --ca-dir "$ca" --dry-run
+cp "$dir/kept.crt" "$dir/data/site-server.crt"
 # A newcomer's mistakes: each named, nothing changed.
 PGHOST=$dir/none run "$admin" tls localhost
 run "$admin" tls localhost,192.0.2.7 --ca-dir "$ca"
@@ -155,5 +160,7 @@ mkdir "$dir/own" && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prim
     -keyout /dev/null -out "$dir/own/site-ca.crt" 2>/dev/null && run "$admin" tls localhost --ca-dir "$dir/own"
 mount --bind -o ro "$dir/data/pg_hba.conf" "$dir/data/pg_hba.conf" && mount -o remount,ro,bind "$dir/data/pg_hba.conf" &&
     run "$admin" tls localhost --network 192.0.2.0/24 --ca-dir "$ca"; umount "$dir/data/pg_hba.conf"
+echo 'no_such_setting = 1' >>"$dir/data/postgresql.conf" && run "$admin" tls localhost --network 192.0.2.0/24 --ca-dir "$ca"
+sed -i '$d' "$dir/data/postgresql.conf"
 [[ $(files | md5sum) == "$before" ]] || echo "the configuration changed"
 } 2>&1 | sed -E "s|$dir|DIR|g; s/pg_hba.conf.[0-9-]{15}/pg_hba.conf.STAMP/" | diff -u manager/tests/admin.expected -
