@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # param-config-admin on a cluster of its own (the bed's kelvaron stays as it
-# is), logging every statement, TLS on, no TCP rule, alice's login checked by
-# her password: what each step prints, read against admin.expected.
+# is), logging every statement, TLS on, listening on the loopback of a network
+# namespace of its own, alice's login checked by her password: what each step
+# prints, read against admin.expected.
 set -u
+[[ -n ${ADMIN_NS:-} ]] || ADMIN_NS=1 exec unshare --net --mount bash "$0" "$@"
+ip link set lo up || exit 1
 cd "$(dirname "$0")/../.." || exit 1
 admin=$PWD/admin/param-config-admin
 bin=${TESTBED_PG_BIN:-/usr/lib/postgresql/15/bin}
@@ -15,8 +18,8 @@ pg initdb -D "$dir/data" -A trust --no-sync -E SQL_ASCII --locale=C >/dev/null &
     printf 'local all alice scram-sha-256\nlocal all all trust\n' >"$dir/data/pg_hba.conf" &&
     openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=localhost \
         -keyout "$dir/data/k" -out "$dir/data/c" 2>/dev/null && chown postgres: "$dir/data/"[kc] &&
-    pg pg_ctl -D "$dir/data" -l "$dir/log" -w -o "-c listen_addresses='' -k $dir -c fsync=off -c ssl=on \
-        -c ssl_cert_file=c -c ssl_key_file=k -c log_statement=all" start >/dev/null &&
+    printf "ssl = on\nssl_cert_file = c\nssl_key_file = k\nlisten_addresses = '127.0.0.1'\n" >>"$dir/data/postgresql.conf" &&
+    pg pg_ctl -D "$dir/data" -l "$dir/log" -w -o "-k $dir -c fsync=off -c log_statement=all" start >/dev/null &&
     pg psql -X -q -d postgres -c "CREATE ROLE $(id -un) SUPERUSER LOGIN" || exit 1
 sql() { psql -X -q -A -t -v ON_ERROR_STOP=1 -d "${DB:-kelvaron}" "$@"; }
 # Dumps without pg_dump's per-run \restrict key.
@@ -60,26 +63,27 @@ GRANT DELETE ON parameters TO param_config
 DROP TRIGGER audit_row ON operator_list
 ALTER TABLE parameters DISABLE TRIGGER audit_row
 DROP OWNED BY param_config; DROP ROLE param_config|GRANT param_config TO alice
-ALTER ROLE alice CREATEROLE; GRANT SELECT ON audit.trail TO alice|REVOKE ALL ON audit.trail FROM alice; ALTER ROLE alice NOCREATEROLE
+ALTER ROLE alice CREATEROLE SUPERUSER; GRANT SELECT ON audit.trail TO alice; GRANT param_config TO alice WITH ADMIN OPTION|REVOKE ALL ON audit.trail FROM alice; ALTER ROLE alice NOCREATEROLE NOSUPERUSER; REVOKE ADMIN OPTION FOR param_config FROM alice
 ROWS
 run "$admin" check | tail -n 1
-# The server's side: a rule that lets members in over TCP without TLS, and a
-# standby that streams without being synchronous.
-echo 'host kelvaron +param_config 127.0.0.1/32 trust' >>"$dir/data/pg_hba.conf" &&
+# The server's side: rules that let members in over TCP without TLS or may
+# (a pattern), and a standby that streams without being synchronous.
+printf 'host kelvaron +param_config 127.0.0.1/32 trust\nhostnogssenc all alice ::1/128 trust\nhost all /^al samenet trust\n' >>"$dir/data/pg_hba.conf" &&
     printf 'local replication all trust\n' >>"$dir/data/pg_hba.conf" && pg pg_ctl -D "$dir/data" reload >/dev/null
 mkdir "$dir/wal"
 pg_receivewal -D "$dir/wal" -n >/dev/null 2>&1 &
 standbys() { for _ in {1..50}; do [[ $(sql -c 'SELECT count(*) FROM pg_stat_replication') == "$1" ]] && break; sleep 0.1; done; }
 standbys 1
-run "$admin" check | grep -E '^(FAIL|\[exit)'
+run "$admin" check | grep -E '^(FAIL|not|\[exit)'
 kill $! && wait $!
 standbys 0
-# A reject above it for every IPv4 address keeps TLS the only way in.
+# A reject above them for every IPv4 address keeps TLS the only way in there.
 sed -i '1i hostnossl all +param_config 0.0.0.0/0 reject' "$dir/data/pg_hba.conf" && pg pg_ctl -D "$dir/data" reload >/dev/null
-run "$admin" check | grep -E '^(FAIL|\[exit)'
+run "$admin" check | grep -E '^(FAIL|not|\[exit)'
 PGUSER=alice PGPASSWORD=sEcret-7 run "$admin" setup
 run "$admin" logins
 run "$admin" remove-login "$(id -un)"
+sql -c 'GRANT param_config TO carol' -c 'ALTER ROLE carol CREATEDB' && run "$admin" remove-login carol && sql -c 'ALTER ROLE carol NOCREATEDB'
 run "$admin" remove-login alice
 
 # An older site: no guards, no row, no role rights, no audit trail, and rows
@@ -112,10 +116,51 @@ cmp "$dir/first" "$dir/etc/pg_service.conf"
 run "$admin" console db1 --ca "$dir/nothing"
 PGSYSCONFDIR=$dir/none run "$admin" console db1
 mkdir "$dir/new" && PGSYSCONFDIR=$dir/new "$admin" console db1 >/dev/null && stat -c %a "$dir/new/pg_service.conf"
+# Purging the console's package takes the section away, and only it.
+PGSYSCONFDIR=$dir/etc sh debian/param-config.postrm purge && cat "$dir/etc/pg_service.conf"
 
 # Bad input.
 run "$admin" add-login 1x
 PGHOST=$dir/none run "$admin" setup
 run "$admin" setup --force
 sql -c 'CREATE ROLE maker LOGIN CREATEDB' && PGUSER=maker run "$admin" setup
-} 2>&1 | sed "s|$dir|DIR|g" | diff -u manager/tests/admin.expected -
+PGUSER=nobody run "$admin" check
+
+# TLS on a cluster whose pg_hba.conf is Debian's: the rules above its host
+# lines, then a login over verified TLS only.
+cat >"$dir/data/pg_hba.conf" <<'HBA'
+local   all             postgres                                peer
+local   all             all                                     peer
+# IPv4 local connections:
+host    all             all             127.0.0.1/32            scram-sha-256
+host    replication     all             127.0.0.1/32            scram-sha-256
+HBA
+pg pg_ctl -D "$dir/data" reload >/dev/null
+ca=$dir/ca
+run "$admin" tls localhost --ca-dir "$ca"
+cat "$dir/data/pg_hba.conf"
+stat -c '%n %U %a' "$ca"/* "$dir/data/site-server.key"
+run "$admin" check | grep -E '^(\$ |FAIL|not|\[exit)'
+tcp() { PGUSER=carol PGPASSWORD=no-line-end psql -X -A -t -d "dbname=kelvaron host=$1 sslmode=$2 sslrootcert=$ca/site-ca.crt" \
+    -c 'SELECT ssl, version FROM pg_stat_ssl WHERE pid = pg_backend_pid()' 2>&1; }
+tcp localhost verify-full; tcp 127.0.0.1 disable
+files() { cat "$dir"/data/{pg_hba,postgresql.auto}.conf "$dir"/data/site-server.* "$ca"/*; ls "$dir/data" "$ca"; }
+before=$(files | md5sum)
+run "$admin" tls localhost --ca-dir "$ca"
+# A certificate with less than 60 days to run is issued again; a new address takes a restart.
+cp "$dir/data/site-server.crt" "$dir/kept.crt" && openssl req -new -key "$dir/data/site-server.key" -subj /CN=localhost |
+    openssl x509 -req -CA "$ca/site-ca.crt" -CAkey "$ca/site-ca.key" -days 59 -out "$dir/data/site-server.crt" \
+        -extfile <(echo subjectAltName=DNS:localhost,IP:127.0.0.1) 2>/dev/null &&
+    run "$admin" tls localhost,127.0.0.2 --network 192.0.2.0/24,::1 --ca-dir "$ca" --dry-run
+cp "$dir/kept.crt" "$dir/data/site-server.crt"
+# A newcomer's mistakes: each named, nothing changed.
+PGHOST=$dir/none run "$admin" tls localhost
+run "$admin" tls localhost,192.0.2.7 --ca-dir "$ca"
+mkdir "$dir/own" && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 365 -subj /CN=own \
+    -keyout /dev/null -out "$dir/own/site-ca.crt" 2>/dev/null && run "$admin" tls localhost --ca-dir "$dir/own"
+mount --bind -o ro "$dir/data/pg_hba.conf" "$dir/data/pg_hba.conf" && mount -o remount,ro,bind "$dir/data/pg_hba.conf" &&
+    run "$admin" tls localhost --network 192.0.2.0/24 --ca-dir "$ca"; umount "$dir/data/pg_hba.conf"
+echo 'no_such_setting = 1' >>"$dir/data/postgresql.conf" && run "$admin" tls localhost --network 192.0.2.0/24 --ca-dir "$ca"
+sed -i '$d' "$dir/data/postgresql.conf"
+[[ $(files | md5sum) == "$before" ]] || echo "the configuration changed"
+} 2>&1 | sed -E "s|$dir|DIR|g; s/pg_hba.conf.[0-9-]{15}/pg_hba.conf.STAMP/" | diff -u manager/tests/admin.expected -
