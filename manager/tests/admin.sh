@@ -94,7 +94,7 @@ run "$admin" remove-login alice
 run "$admin" audit --until "$(sql -c 'SELECT now()')"
 sql -c 'GRANT param_config TO carol'
 for s in a b; do
-    for i in {1..40}; do echo "INSERT INTO operator_list VALUES ('$s$i', 'Pw#$s$i');"; done | PGUSER=carol sql &
+    for i in {1..30}; do echo "INSERT INTO operator_list VALUES ('$s$i', 'Pw#$s$i');"; done | PGUSER=carol sql &
 done
 wait
 mark=$(sql -c 'SELECT now()')
