@@ -113,7 +113,7 @@ python3 -c 'import csv, sys; r = list(csv.reader(open(sys.argv[1], newline="")))
 print(len(r), {len(x) for x in r}, [x[7] for x in r if x[6] == "review"])' "$dir/csv"
 run "$admin" audit --review-period '1 millisecond'
 run "$admin" check | grep -E 'trail|review|exit'
-run "$admin" audit --review-period soon
+run "$admin" audit --review-period soon; run "$admin" audit --review-period '-1 day'
 run "$admin" audit --reviewed-by carol --since "$mark" | sed -n '1,2p;$p'
 PGUSER=carol run "$admin" audit --since "$mark" | tail -n 5
 PGUSER=carol run "$admin" audit --reviewed-by carol
