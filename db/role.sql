@@ -43,13 +43,18 @@ END
 $$;
 GRANT USAGE ON SCHEMA public TO param_config;
 
--- The audit trail's view of this week, where db/audit.sql was loaded first.
+-- The audit trail's views, this week and the reviewer's, where db/audit.sql
+-- was loaded first.
 DO $$
 BEGIN
     IF to_regclass('audit.changes_this_week') IS NOT NULL THEN
         REVOKE ALL ON audit.trail, audit.changes_this_week FROM param_config;
         GRANT USAGE ON SCHEMA audit TO param_config;
         GRANT SELECT ON audit.changes_this_week TO param_config;
+    END IF;
+    IF to_regclass('audit.entries') IS NOT NULL THEN
+        REVOKE ALL ON audit.head, audit.entries FROM param_config;
+        GRANT SELECT ON audit.entries TO param_config;
     END IF;
 END
 $$;

@@ -88,6 +88,12 @@ items(piece, ok, what) AS (
     UNION ALL
     SELECT 'audit', to_regclass('audit.trail') IS NOT NULL, 'audit trail audit.trail exists'
     UNION ALL
+    SELECT 'audit', to_regclass('audit.head') IS NOT NULL
+                    AND EXISTS (SELECT FROM pg_attribute WHERE attrelid = to_regclass('audit.trail')
+                                AND attname = 'hash' AND NOT attisdropped),
+           'audit trail hash chain exists'
+    WHERE to_regclass('audit.trail') IS NOT NULL
+    UNION ALL
     SELECT 'audit', EXISTS (SELECT FROM pg_trigger WHERE tgrelid = to_regclass(t.tab) AND tgname = t.name
                             AND tgenabled <> 'D'),
            format('audit trigger %s on %s', t.name, t.tab)
@@ -95,10 +101,10 @@ items(piece, ok, what) AS (
                                 AND tgenabled = 'D') THEN ' is disabled' ELSE '' END
     FROM audit_trigger t WHERE to_regclass('audit.trail') IS NOT NULL
     UNION ALL
-    SELECT 'audit', coalesce(p.privs, '') = 'changes_this_week:SELECT'
+    SELECT 'audit', coalesce(p.privs, '') = 'changes_this_week:SELECT entries:SELECT'
                     AND has_schema_privilege('param_config', 'audit', 'USAGE')
                     AND NOT EXISTS (SELECT FROM grants WHERE grantee = 0 AND nsp = 'audit'),
-           'audit rights: param_config reads audit.changes_this_week, PUBLIC nothing'
+           'audit rights: param_config reads audit.changes_this_week and audit.entries, PUBLIC nothing'
     FROM (SELECT NULL) AS x LEFT JOIN grants p ON p.grantee = (SELECT oid FROM role) AND p.nsp = 'audit'
     WHERE to_regclass('audit.trail') IS NOT NULL AND EXISTS (SELECT FROM role))
 -- Each item is written as it reads when it holds.
