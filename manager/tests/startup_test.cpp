@@ -56,7 +56,7 @@ TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
     struct Run { std::FILE *p; Clock::time_point start; std::string err; };
     auto go = [&, n = 0](const std::string &env) mutable { // its standard error in a file of its own
         const std::string err = service + "." + std::to_string(++n);
-        return Run{popen(("exec timeout -s KILL 5 env " + env + " PGUSER=clerk PGSERVICEFILE=" + service + " "
+        return Run{popen(("exec timeout 5 env " + env + " PGUSER=clerk PGSERVICEFILE=" + service + " "
                           PARAM_CONFIG_DIR "/param-config-launch >/dev/null 2>" + err).c_str(), "r"), Clock::now(), err};
     };
     auto done = [](Run r, const std::string &said = "", double after = 0) { // its exit status
