@@ -35,4 +35,4 @@ pid_t client_pid(Display *d, Window w);
 void frame_origin(Display *d, Window w, int &x, int &y);
 bool take_lock(Display *d, Window self, Atom lock);
 // Whether the window shows within `seconds`, raised and given the focus.
-bool show(Display *d, Window w, int seconds = 2);
+bool show(Display *d, Window w, int seconds);

@@ -211,11 +211,12 @@ int main(int argc, char **argv)
     Window w = find_main_window(d);
     int status = 0;
     if (w && !connection_lost(d, w)) {
-        if (!show(d, w, show_s))
+        if (!show(d, w, static_cast<int>((until - now_ms()) / 1000)))
             return give_up(not_shown, "the console's window did not show within %d s", show_s);
     } else
         status = start_kept(d, argc, argv, until);
-    // One that gave up does not wait for the server once more.
+    // Closing waits for the server once more: a launcher that showed no
+    // window leaves its connection to its exit.
     if (status == 0)
         XCloseDisplay(d);
     return status;
