@@ -34,7 +34,7 @@ bool has_section(const char *path)
 // console's own choice stands: a service's host would beat its PGHOST.
 void choose_service()
 {
-    for (const char *own : {"PGSERVICE", "PGHOST", "PGHOSTADDR"})
+    for (const char *own : {"PGSERVICE", "PGHOST"})
         if (std::getenv(own))
             return;
     char user[PATH_MAX] = "", system[PATH_MAX];
