@@ -38,44 +38,86 @@ TEST(Startup, NoRowThenTheSessionEndedUnderTheProgram)
     });
 }
 
-// The menu entry's launcher: with no program running it starts one; after the
-// window manager's close request it shows the same window of the same process
-// on the same connection again; two launchers at once start one program.
+// The menu entry's launcher: with no program running it starts one, connected
+// where its PGHOST says though the site's service names another host (taken
+// without PGHOST); after the window manager's close request it shows the same
+// window of the same process on the same connection again; two launchers at
+// once start one program. Then the server held from the console's first
+// window on, as a window manager placing it by hand holds it: each launcher
+// ends at its bound, saying why, and the console shows once it is let go, a
+// pick then showing it.
 TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
 {
-    // What the launchers left running, "PID " each (the keepers).
-    Subreaper leftovers;
-    auto launched = [&] { return leftovers.children(); };
-    auto launch = [](const std::string &app, bool twice = false) { // the program's connections under that name
-        const std::string one = PARAM_CONFIG_DIR "/param-config-launch >/dev/null 2>&1";
-        const std::string both = twice ? one + " & trap 'wait $!' EXIT; " : "";
-        EXPECT_EQ(std::system(("export PGUSER=clerk PGAPPNAME=" + app + "; " + both + one).c_str()), 0);
+    Subreaper leftovers; // what the launchers left running, "PID " each (the keepers)
+    const std::string service = "/tmp/param-config-service." + std::to_string(getpid());
+    EXPECT_EQ(std::system(("printf '[param-config]\\nhost=/nonexistent\\n' >" + service).c_str()), 0);
+    using Clock = std::chrono::steady_clock;
+    struct Run { std::FILE *p; Clock::time_point start; std::string err; };
+    auto go = [&, n = 0](const std::string &env) mutable { // its standard error in a file of its own
+        const std::string err = service + "." + std::to_string(++n);
+        return Run{popen(("exec timeout 5 env " + env + " PGUSER=clerk PGSERVICEFILE=" + service + " " PARAM_CONFIG_DIR
+                          "/param-config-launch >/dev/null 2>" + err).c_str(), "r"), Clock::now(), err};
+    };
+    auto done = [](Run r, const std::string &said = "", double after = 0) { // its exit status
+        const int status = WEXITSTATUS(pclose(r.p));
+        const double took = std::chrono::duration<double>(Clock::now() - r.start).count();
+        EXPECT_TRUE((!after || (took > after && took < after + 0.6)) && read_file(r.err).find(said) != r.err.npos)
+            << took << " s: " << read_file(r.err);
+        return std::remove(r.err.c_str()), status;
+    };
+    auto connections = [](const std::string &app) {
         return sql("select count(*) from pg_stat_activity where application_name = '" + app + "'");
     };
+    EXPECT_EQ(done(go("-u PGHOST PGAPPNAME=first"), "\"/nonexistent/.s.PGSQL."), 1);
+    leftovers.end();
     Display *d = XOpenDisplay(nullptr);
     XSetErrorHandler([](Display *, XErrorEvent *) { return 0; }); // a window not found fails a check, not the binary
-    EXPECT_EQ(launch("first"), "1");
-    const std::string first = launched();
+    EXPECT_TRUE(done(go("PGAPPNAME=first")) == 0 && connections("first") == "1");
+    const std::string first = leftovers.children();
     std::FILE *p = popen("xdotool search --name '^Parameter configuration$'", "r");
     Window w = 0;
     EXPECT_EQ(std::fscanf(p, "%lu", &w), 1);
     pclose(p);
-    auto up = [&] { XWindowAttributes a; return XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable; };
+    auto up = [&](Window x) { XWindowAttributes a; return XGetWindowAttributes(d, x, &a) && a.map_state == IsViewable; };
+    auto within = [](double s, auto done) { // polled every millisecond
+        for (auto end = Clock::now() + std::chrono::duration<double>(s); !done(); usleep(1000))
+            if (Clock::now() > end) return false;
+        return true;
+    };
     XEvent close{.xclient = {ClientMessage, 0, False, d, w, XInternAtom(d, "WM_PROTOCOLS", False), 32,
                              {.l = {static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False))}}}};
-    EXPECT_TRUE(up() && XSendEvent(d, w, False, NoEventMask, &close));
-    for (int i = 0; i < 300 && up(); ++i)
-        usleep(10000);
-    EXPECT_FALSE(up());
-    EXPECT_EQ(launch("first"), "1");
-    EXPECT_TRUE(up());
-    EXPECT_EQ(std::ranges::count(first, ' '), 1) << first;
-    EXPECT_EQ(launched(), first);
+    EXPECT_TRUE(up(w) && XSendEvent(d, w, False, NoEventMask, &close));
+    EXPECT_TRUE(within(3, [&] { return !up(w); }));
+    EXPECT_TRUE(done(go("PGAPPNAME=first")) == 0 && connections("first") == "1" && up(w));
+    EXPECT_TRUE(std::ranges::count(first, ' ') == 1 && leftovers.children() == first) << first;
     leftovers.end();
-    EXPECT_EQ(launch("both", true), "1"); // two at once
-    EXPECT_EQ(std::ranges::count(launched(), ' '), 1) << launched();
-    XCloseDisplay(d);
-    XSetErrorHandler(nullptr);
+    Run both[] = {go("PGAPPNAME=both"), go("PGAPPNAME=both")}; // two at once
+    EXPECT_TRUE(done(both[0]) == 0 && done(both[1]) == 0 && connections("both") == "1");
+    EXPECT_EQ(std::ranges::count(leftovers.children(), ' '), 1) << leftovers.children();
+    leftovers.end();
+    // One launcher waits for its console's window, a second for its lock; a
+    // third starts while the server is held and finds the lock taken once it
+    // is let go.
+    const Window root = DefaultRootWindow(d), other = XCreateSimpleWindow(d, root, 0, 0, 1, 1, 0, 0, 0);
+    const Atom lock = XInternAtom(d, "_PARAM_CONFIG_LAUNCH", False);
+    XSelectInput(d, root, SubstructureNotifyMask), XSync(d, False);
+    const Run placed = go("PARAM_CONFIG_SHOW_SECONDS=1");
+    EXPECT_TRUE(within(3, [&] { return XGetSelectionOwner(d, lock) != None; }));
+    const Run waiting = go("PARAM_CONFIG_LOCK_SECONDS=1");
+    EXPECT_TRUE(within(3, [&, e = XEvent{}]() mutable { return XCheckTypedWindowEvent(d, root, CreateNotify, &e) &&
+                                       e.xcreatewindow.width > 1 && !e.xcreatewindow.override_redirect; }));
+    XGrabServer(d), XSync(d, False), usleep(500000);
+    const Run late = go("PARAM_CONFIG_LOCK_SECONDS=1");
+    EXPECT_EQ(done(placed, "console's window did not show within 1 s; it goes on starting under its keeper", .9), 5);
+    EXPECT_EQ(done(waiting, "the X server did not answer within 1 s while the launcher waited for its lock; another "
+                            "client may hold it, as a window manager does while a window is placed by hand", 1), 3);
+    XSetSelectionOwner(d, lock, other, CurrentTime), XUngrabServer(d), XSync(d, False);
+    EXPECT_EQ(done(late, "another launch, or a keeper starting its console again, held the lock for 1 s; nothing was "
+                         "started", 0.9), 4);
+    EXPECT_TRUE(within(3, [] { return !std::system("xdotool search --onlyvisible --name ^Param >/dev/null"); }));
+    XDestroyWindow(d, other), XSync(d, False); // the lock free again: a pick shows that console
+    EXPECT_EQ(done(go("PARAM_CONFIG_LOCK_SECONDS=1")), 0);
+    XCloseDisplay(d), XSetErrorHandler(nullptr), std::remove(service.c_str());
 }
 
 // The database host vanishes (its network drops every packet) just before

@@ -2,20 +2,35 @@
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
+#include <syslog.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-XErrorHandler default_handler;
-
+// Xlib's own handler would end the process: a keeper would leave its console
+// unkept over one refused request. Nothing here chains to another handler, so
+// setting it again changes nothing.
 int ignore(Display *d, XErrorEvent *e)
 {
     if (e->error_code == BadWindow || e->error_code == BadMatch)
         return 0;
-    return default_handler(d, e);
+    char text[160] = "";
+    XGetErrorText(d, e->error_code, text, sizeof text);
+    launcher_say(to_stderr | to_journal, "the X server refused request %d.%d: %s", e->request_code, e->minor_code,
+                 text);
+    return 0;
+}
+
+int lost(Display *)
+{
+    launcher_say(to_stderr | to_journal, "lost the connection to the X server");
+    _exit(255);
 }
 
 // The main window: a top-level window of class "param-config" with the title
@@ -47,11 +62,11 @@ bool kept(pid_t pid)
     int ppid = 0;
     // The command may hold blanks and parentheses: the state follows the last ")".
     char stat[512] = "";
-    if (f) {
-        size_t n = std::fread(stat, 1, sizeof stat - 1, f);
-        stat[n] = '\0';
-        std::fclose(f);
-    }
+    if (!f)
+        return false; // gone meanwhile
+    size_t n = std::fread(stat, 1, sizeof stat - 1, f);
+    stat[n] = '\0';
+    std::fclose(f);
     const char *end = std::strrchr(stat, ')');
     if (!end || std::sscanf(end + 1, " %*c %d", &ppid) != 1)
         return false;
@@ -85,7 +100,24 @@ void search(Display *d, Window w, pid_t pid, Window &found, bool &found_kept)
 
 } // namespace
 
-void ignore_vanished_windows(Display *) { default_handler = XSetErrorHandler(ignore); }
+void launcher_say(int where, const char *format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (where & to_stderr)
+        std::fprintf(stderr, "param-config-launch: %s\n", line);
+    if (where & to_journal)
+        syslog(LOG_WARNING, "%s", line);
+}
+
+void ignore_vanished_windows(Display *)
+{
+    XSetErrorHandler(ignore);
+    XSetIOErrorHandler(lost);
+}
 
 bool viewable(Display *d, Window w)
 {
@@ -128,7 +160,8 @@ void frame_origin(Display *d, Window w, int &x, int &y)
     if (children)
         XFree(children);
     XWindowAttributes a{};
-    XGetWindowAttributes(d, w, &a);
+    if (!XGetWindowAttributes(d, w, &a))
+        launcher_say(to_stderr, "can't tell where window 0x%lx stands", w);
     x = a.x, y = a.y;
 }
 
@@ -142,18 +175,20 @@ bool take_lock(Display *d, Window self, Atom lock)
     bool free = XGetSelectionOwner(d, lock) == None;
     if (free)
         XSetSelectionOwner(d, lock, self, CurrentTime);
+    bool taken = free && XGetSelectionOwner(d, lock) == self;
     XUngrabServer(d);
     XSync(d, False);
-    return free;
+    return taken;
 }
 
 // Mapped (the window manager takes it back from withdrawn or iconic), raised,
 // and given focus once it is viewable; a window manager that follows the
 // desktop conventions is also asked to activate it.
-void show(Display *d, Window w)
+bool show(Display *d, Window w, int seconds)
 {
     XMapRaised(d, w);
-    wait_for(2, [&] { return viewable(d, w); });
+    if (!wait_for(seconds, [&] { return viewable(d, w); }))
+        return false;
     XSetInputFocus(d, w, RevertToParent, CurrentTime);
     XEvent e{};
     e.xclient.type = ClientMessage;
@@ -161,6 +196,8 @@ void show(Display *d, Window w)
     e.xclient.message_type = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
     e.xclient.format = 32;
     e.xclient.data.l[0] = 1; // from an application
-    XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    if (!XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e))
+        launcher_say(to_stderr, "can't ask the window manager to activate window 0x%lx", w);
     XSync(d, False);
+    return true;
 }

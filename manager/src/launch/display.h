@@ -3,20 +3,27 @@
 
 #include <X11/Xlib.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
-// Polls every 50 ms for at most `seconds`.
+// Polls every 50 ms for at most `seconds` of the clock.
 template <class Done> bool wait_for(int seconds, Done done)
 {
-    for (int i = 0; i < seconds * 20; ++i) {
-        if (done())
-            return true;
-        usleep(50000);
-    }
-    return done();
+    auto ms = [] { timespec t{}; clock_gettime(CLOCK_MONOTONIC, &t); return t.tv_sec * 1000L + t.tv_nsec / 1000000; };
+    for (const long until = ms() + 1000L * seconds; !done(); usleep(50000))
+        if (ms() >= until)
+            return false;
+    return true;
 }
 
-// A vanished window or a refused focus is no failure; anything else is Xlib's.
+// Where launcher_say writes: standard error, the system journal, or both.
+enum { to_stderr = 1, to_journal = 2 };
+// One line under the launcher's name; the journal's is logged with syslog(3).
+void launcher_say(int where, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// For the whole process, once: a vanished window or a refused focus is no
+// failure, any other error is said and the process goes on; a lost
+// connection to the X server ends it with 255.
 void ignore_vanished_windows(Display *d);
 bool viewable(Display *d, Window w);
 // The main window of the process `pid` (0: of any process, the one kept by a
@@ -27,4 +34,5 @@ pid_t client_pid(Display *d, Window w);
 // Where the window manager's frame around `w` stands.
 void frame_origin(Display *d, Window w, int &x, int &y);
 bool take_lock(Display *d, Window self, Atom lock);
-void show(Display *d, Window w);
+// Whether the window shows within `seconds`, raised and given the focus.
+bool show(Display *d, Window w, int seconds);

@@ -1,15 +1,21 @@
 #include "service.h"
 
+#include "display.h"
+
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
 bool has_section(const char *path)
 {
     std::FILE *f = std::fopen(path, "r");
+    if (!f && errno != ENOENT)
+        launcher_say(to_stderr, "can't read %s: %s", path, std::strerror(errno));
     if (!f)
         return false;
     bool found = false;
@@ -24,18 +30,19 @@ bool has_section(const char *path)
 } // namespace
 
 // libpq looks in PGSERVICEFILE or else ~/.pg_service.conf, then in the
-// system-wide file: a site's [param-config] section there is taken, a
-// console's own choice of service stands.
+// system-wide file: a site's [param-config] section there is taken. A
+// console's own choice stands: a service's host would beat its PGHOST.
 void choose_service()
 {
-    if (std::getenv("PGSERVICE"))
-        return;
+    for (const char *own : {"PGSERVICE", "PGHOST"})
+        if (std::getenv(own))
+            return;
     char user[PATH_MAX] = "", system[PATH_MAX];
     const char *file = std::getenv("PGSERVICEFILE"), *home = std::getenv("HOME");
     if (!file && home)
         std::snprintf(user, sizeof user, "%s/.pg_service.conf", home), file = user;
     const char *dir = std::getenv("PGSYSCONFDIR");
     std::snprintf(system, sizeof system, "%s/pg_service.conf", dir ? dir : "/etc/postgresql-common");
-    if ((file && has_section(file)) || has_section(system))
-        setenv("PGSERVICE", "param-config", 1);
+    if (((file && has_section(file)) || has_section(system)) && setenv("PGSERVICE", "param-config", 1) != 0)
+        launcher_say(to_stderr, "can't set PGSERVICE: %s", std::strerror(errno));
 }

@@ -1,4 +1,5 @@
 #pragma once
-// When PGSERVICE is not set and the service file libpq would read holds the
-// section [param-config], sets PGSERVICE=param-config for the console.
+// When the console's environment chooses neither a service (PGSERVICE) nor a
+// server (PGHOST), and the service file libpq would read holds the section
+// [param-config], sets PGSERVICE=param-config for the console.
 void choose_service();
