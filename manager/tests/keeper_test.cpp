@@ -291,6 +291,15 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     kill(std::atoi(Subreaper::children(last).c_str()), SIGKILL);
     EXPECT_TRUE(until(1, [&] { return waitpid(last, nullptr, WNOHANG) == last; }));
     EXPECT_TRUE(until(1, [] { return !shown("^Param"); }));
+    // Past its retry bound the keeper gives up; its notice stands until a console shows again.
+    EXPECT_EQ(launch("PARAM_CONFIG_RETRY_SECONDS=1"), 0);
+    journal.mark();
+    EXPECT_EQ(pg_ctl("stop"), 0);
+    EXPECT_TRUE(until(4, [] { return shown("did not come back within 1 seconds"); }));
+    EXPECT_TRUE(pg_ctl("restart") == 0 && launch("") == 0);
+    EXPECT_TRUE(until(1, [] { return !shown("did not come back"); }));
+    EXPECT_EQ(journal.said("gave up after 1 s: the database did not come back"), 1);
+    leftovers.end();
     // Where the system refuses the keeper a look into its console, the console runs unkept, said once in the log
     // and on a notice; an X error in the keeper (that notice drawn on once destroyed) does not end it.
     for (const auto &[call, said] : std::vector<std::pair<long, std::string>>{

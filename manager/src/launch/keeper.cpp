@@ -130,14 +130,20 @@ bool bring_up(Keeper &k)
     return true;
 }
 
-void give_up(Keeper &k, const char *why)
+// `database`: it was not back in time; otherwise the program itself could not start.
+void give_up(Keeper &k, bool database)
 {
     release_lock(k);
     say(LOG_ERR, "gave up after %ld s: %s; no console was started in place of %d", (now_ms() - k.cut_at) / 1000,
-        why, static_cast<int>(k.old));
+        database ? "the database did not come back" : "the program could not start", static_cast<int>(k.old));
     char text[256];
-    std::snprintf(text, sizeof text, "The database did not come back within %d seconds: no new console was "
-                  "started.\nChoose Parameter configuration from the menu again once it is back.\n", k.retry_ms / 1000);
+    if (database)
+        std::snprintf(text, sizeof text, "The database did not come back within %d seconds: no new console was "
+                      "started.\nChoose Parameter configuration from the menu again once it is back.\n",
+                      k.retry_ms / 1000);
+    else
+        std::snprintf(text, sizeof text, "Parameter configuration could not be started again.\nChoose it from the "
+                      "menu again.\n");
     tell(k, text, close_it);
     k.gave_up = true;
     enter(k, State::lingering, -1);
@@ -237,7 +243,7 @@ void ping(Keeper &k)
 void try_again(Keeper &k)
 {
     if (now_ms() - k.cut_at >= k.retry_ms)
-        return give_up(k, "the database did not come back");
+        return give_up(k, true);
     if (!k.locked && !(k.locked = take_lock(k.d, k.self, k.lock)))
         return enter(k, State::replacing, 100);
     // A pick from the menu may have started one meanwhile, kept by its own keeper.
@@ -249,7 +255,7 @@ void try_again(Keeper &k)
         return enter(k, State::lingering, -1);
     }
     if (!bring_up(k))
-        give_up(k, "the program could not be started");
+        give_up(k, false);
 }
 
 // What each event does in each state.
@@ -266,7 +272,7 @@ void step(Keeper &k, Event e)
             }
             release_lock(k);
             if (code != 1) // 1: the database could not be opened; anything else is no outage
-                return give_up(k, "the program could not start");
+                return give_up(k, false);
             if (k.misses++ == 0) // once an outage
                 say(LOG_WARNING, "database not back yet for the console in place of %d; trying again for up to "
                     "%d s", static_cast<int>(k.old), k.retry_ms / 1000);
