@@ -173,7 +173,7 @@ void kept(Keeper &k)
     tell_launcher(k, 0);
     release_lock(k);
     if (k.old) {
-        say(LOG_NOTICE, "console %d shown in place of %d, %.1f s after its connection ended",
+        say(LOG_NOTICE, "console %d shown in place of %d, %.2f s after its connection ended",
             static_cast<int>(k.pid), static_cast<int>(k.old), (now_ms() - k.cut_at) / 1000.0);
         tell(k, "Parameter configuration was started again and shows the values stored in the database.\n", close_it);
     } else {
