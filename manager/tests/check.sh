@@ -21,9 +21,7 @@ mount -t tmpfs -o mode=755 param-config-home /home && mkdir -p /home/Kelvaron/gr
 dev=/home/.dev
 mkdir -p $dev/real $dev/up $dev/work && mount --rbind /dev $dev/real &&
     mount -t overlay param-config-dev -o lowerdir=$dev/real,upperdir=$dev/up,workdir=$dev/work /dev || exit 1
-for m in $dev/real/*/; do
-    ! mountpoint -q "$m" || mount --rbind "$m" "/dev/$(basename "$m")" || exit 1
-done
+for m in $dev/real/*/; do mountpoint -q "$m" && { mount --rbind "$m" "/dev/$(basename "$m")" || exit 1; }; done
 
 source scripts/testbed.sh
 testbed_stop_on_exit
