@@ -16,7 +16,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <future>
 #include <mutex>
 #include <regex>
 #include <thread>
