@@ -200,7 +200,7 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
         // Left idle past the frozen bound, a console answers and stays; not once its backend stopped under an Add.
         {"backend stopped", "PARAM_CONFIG_FROZEN_SECONDS=1", [&] {
              const Window w = shown("^Parameter configuration$");
-             EXPECT_TRUE(!until(2.5, [&] { return kill(old, 0) != 0; }) && journal.said("frozen") == 0);
+             EXPECT_TRUE(!until(2.2, [&] { return kill(old, 0) != 0; }) && journal.said("frozen") == 0);
              kill(backend = std::atoi(sql(app).c_str()), SIGSTOP);
              type_at(w, at, "stuck"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
          }, [&] { kill(backend, SIGCONT); }, 5, false, "started again", {"frozen on its database for [0-9]+ s"}},
@@ -300,7 +300,7 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
         terminate();
         XEvent expose{.xexpose = {Expose, 0, False, d, notice, 0, 0, 10, 10, 0}};
         XSendEvent(d, notice, False, ExposureMask, &expose), XDestroyWindow(d, notice), XSync(d, False);
-        EXPECT_FALSE(until(0.5, [&] { return kill(old, 0) != 0 || waitpid(keeper, nullptr, WNOHANG) != 0; })) << said;
+        EXPECT_FALSE(until(0.3, [&] { return kill(old, 0) != 0 || waitpid(keeper, nullptr, WNOHANG) != 0; })) << said;
         // Its keeper is still keeping, not stuck in an error handler: a console ended from outside takes it along.
         kill(old, SIGKILL);
         EXPECT_TRUE(until(1, [&] { return waitpid(keeper, nullptr, WNOHANG) == keeper && !shown("^Param"); })) << said;

@@ -278,7 +278,7 @@ void step(Keeper &k, Event e)
                     "%d s", static_cast<int>(k.old), k.retry_ms / 1000);
             tell(k, "Waiting for the database to come back...\n");
             // A restart is over within a second, a takeover may take a minute.
-            return enter(k, State::waiting, now_ms() - k.cut_at < 5000 ? 500 : 2000);
+            return enter(k, State::waiting, now_ms() - k.cut_at < 5000 ? 250 : 2000);
         }
         if (e == Event::deadline) {
             say(LOG_NOTICE, "console %d still starting after %d s: kept as it is", static_cast<int>(k.pid),
