@@ -162,8 +162,10 @@ void take(Keeper &k)
         say(LOG_WARNING, "pidfd_getfd refused for console %d: its database connection is not watched, it runs unkept",
             static_cast<int>(k.pid));
     frame_origin(k.d, k.main, k.x, k.y);
-    k.notice.show("This system does not let the launcher watch the console's database connection.\nShould the "
-                  "console store nothing, close its window and choose Parameter configuration from the menu again.\n"
+    // Closing its window only hides it, and a pick shows it again: ending it is the way out.
+    k.notice.show("This system does not let the launcher watch the console's database connection:\nif that "
+                  "connection ends, the console is not started again by itself and stores nothing.\nEnd it (log out "
+                  "and in again) and choose Parameter configuration from the menu.\n"
                   "Click here or press a key to close this notice.", k.x + 20, k.y + 40);
 }
 
