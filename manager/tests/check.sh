@@ -15,6 +15,13 @@ if [[ -z ${PARAM_CONFIG_PRIVATE_NS:-} ]]; then
     PARAM_CONFIG_PRIVATE_NS=1 exec unshare --mount --propagation private bash "$0" "$@"
 fi
 mount -t tmpfs -o mode=755 param-config-home /home && mkdir -p /home/Kelvaron/graph || exit 1
+# Nothing listens on /dev/log here: the run gets a /dev of its own, the real
+# one beneath a layer that takes new names, where a test binds the system
+# log's socket and reads back what the launcher logs. The host's /dev gains nothing.
+dev=/home/.dev
+mkdir -p $dev/real $dev/up $dev/work && mount --rbind /dev $dev/real &&
+    mount -t overlay param-config-dev -o lowerdir=$dev/real,upperdir=$dev/up,workdir=$dev/work /dev || exit 1
+for m in $dev/real/*/; do mountpoint -q "$m" && { mount --rbind "$m" "/dev/$(basename "$m")" || exit 1; }; done
 
 source scripts/testbed.sh
 testbed_stop_on_exit

@@ -13,9 +13,11 @@ extern "C" {
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -64,16 +66,42 @@ bool gone_within(const Console &c, int ms)
 
 } // namespace
 
+bool say(int priority, const char *format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    vsyslog(priority, format, args);
+    va_end(args);
+    return false;
+}
+
+bool check(bool ok, const char *tried)
+{
+    return ok || say(LOG_WARNING, "unable to %s: %s", tried, std::strerror(errno));
+}
+
 bool start_console(Console &c, char **argv)
 {
     c = Console{};
-    if (int err = posix_spawn(&c.pid, argv[0], nullptr, nullptr, argv, environ)) {
+    // The keeper ignores SIGPIPE; the program gets it back at its default.
+    posix_spawnattr_t attr;
+    sigset_t pipe;
+    sigemptyset(&pipe), sigaddset(&pipe, SIGPIPE);
+    int err = posix_spawnattr_init(&attr);
+    if (!err && !(err = posix_spawnattr_setsigdefault(&attr, &pipe)) &&
+        !(err = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF)))
+        err = posix_spawn(&c.pid, argv[0], nullptr, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    if (err) {
         errno = err;
         return false;
     }
-    // Not reaped yet, so the pid is still this child's.
+    // Not reaped yet, so the pid is still this child's, for signals and waitpid alike.
     c.child = true;
     c.pidfd = pidfd_open(c.pid, 0);
+    if (c.pidfd < 0)
+        say(LOG_WARNING, "unable to open a pidfd for console %d (%s): it is held by its pid and runs unkept",
+            static_cast<int>(c.pid), std::strerror(errno));
     return true;
 }
 
@@ -85,13 +113,15 @@ bool hold_console(Console &c, pid_t pid)
     return c.pidfd >= 0;
 }
 
-bool watch_sockets(Console &c)
+bool watch_sockets(Console &c) { return take_sockets(c) == Sockets::watched; }
+
+Sockets take_sockets(Console &c)
 {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/fd", static_cast<int>(c.pid));
-    DIR *dir = opendir(path);
+    DIR *dir = c.pidfd < 0 ? nullptr : opendir(path);
     if (!dir)
-        return false;
+        return c.pidfd < 0 ? Sockets::refused : Sockets::gone;
     bool allowed = true;
     while (dirent *e = readdir(dir)) {
         char target[64];
@@ -111,7 +141,7 @@ bool watch_sockets(Console &c)
             close(fd);
     }
     closedir(dir);
-    return allowed;
+    return allowed ? Sockets::watched : Sockets::refused;
 }
 
 bool connection_ended(const Console &c)
@@ -121,6 +151,21 @@ bool connection_ended(const Console &c)
 }
 
 bool console_ended(const Console &c) { return gone_within(c, 0); }
+
+bool signal_console(const Console &c, int sig)
+{
+    // An unreaped child's pid cannot have been recycled.
+    return c.pidfd >= 0 ? pidfd_send_signal(c.pidfd, sig, nullptr, 0) == 0 : c.child && kill(c.pid, sig) == 0;
+}
+
+bool reaped(Console &c, int &status)
+{
+    if (!c.child || waitpid(c.pid, &status, WNOHANG) != c.pid)
+        return false;
+    c.child = false;
+    release_console(c);
+    return true;
+}
 
 int release_console(Console &c)
 {

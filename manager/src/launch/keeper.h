@@ -6,5 +6,7 @@
 // parent: writes the launcher's exit status to `report` once its main window
 // is shown or it has ended, then watches its database connection and, when
 // that has ended, ends the console and, if its window was showing, starts a
-// new one in its place. Returns when there is nothing left to keep.
+// new one in its place. Each of these steps is one line in the system log
+// under the launcher's name. Returns when there is nothing left to keep: 0,
+// or the first console's exit status if it never showed.
 int keep(Display *d, char **argv, int report);

@@ -1,6 +1,9 @@
 #include "notice.h"
 
+#include "console.h"
+
 #include <X11/Xutil.h>
+#include <syslog.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,8 +18,10 @@ void Notice::show(const char *text, int x, int y)
     std::snprintf(text_, sizeof text_, "%s", text);
     if (!font_)
         font_ = XLoadQueryFont(d_, "-*-helvetica-bold-r-normal--18-*-*-*-*-*-iso8859-1");
-    if (!font_)
-        font_ = XLoadQueryFont(d_, "fixed");
+    if (!font_ && !(font_ = XLoadQueryFont(d_, "fixed"))) {
+        say(LOG_WARNING, "unable to load a font for the notice: %s", text);
+        return;
+    }
     int lines = 0, width = 0;
     for (const char *line = text_; *line; ++lines) {
         const char *end = std::strchr(line, '\n');
@@ -64,29 +69,38 @@ void Notice::draw()
     }
 }
 
-bool Notice::handle_events()
+void Notice::handle(const XEvent &e)
 {
-    while (XPending(d_)) {
-        XEvent e;
-        XNextEvent(d_, &e);
-        if (w_ == None || e.xany.window != w_)
-            continue;
+    if (w_ == None)
+        return;
+    if (e.xany.window == w_) {
         if (e.type == Expose && e.xexpose.count == 0)
             draw();
         else if (e.type == MapNotify) // keys reach a window the window manager does not focus only so
             XSetInputFocus(d_, w_, RevertToPointerRoot, CurrentTime);
         else if (e.type == ButtonPress || e.type == KeyPress)
             close();
+        else if (e.type == DestroyNotify)
+            forget();
+        return;
     }
-    return open();
+    // Menus and other notices are left alone: they stand over everything themselves.
+    if ((e.type == MapNotify && !e.xmap.override_redirect) ||
+        (e.type == ConfigureNotify && !e.xconfigure.override_redirect && e.xconfigure.window != w_))
+        XRaiseWindow(d_, w_);
 }
 
 void Notice::close()
 {
     if (w_ == None)
         return;
-    XFreeGC(d_, gc_);
     XDestroyWindow(d_, w_);
+    forget();
+}
+
+void Notice::forget()
+{
+    XFreeGC(d_, gc_);
     XFlush(d_);
     w_ = None;
 }
