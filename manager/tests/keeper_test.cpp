@@ -195,7 +195,7 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
          {"closed by the server", "ended; it was hidden, so none is started in its place"}},
         {"backend terminated", "", terminate, {}, 2, false, "started again", replaced},
         {"backend terminated over TCP", "PGHOST=127.0.0.1 " + in_ns, terminate, {}, 2, false, "started again", replaced},
-        {"host gone", "PGHOST=127.0.0.1 " + in_ns, [] { EXPECT_EQ(loopback("down"), 0); },
+        {"host gone", "PGSERVICE=param-config PGHOST=127.0.0.1 " + in_ns, [] { EXPECT_EQ(loopback("down"), 0); },
          [] { EXPECT_EQ(loopback("up"), 0); }, 4, false, "started again", {"connection (failed|was closed)"}},
         // Left idle past the frozen bound, a console answers and stays; not once its backend stopped under an Add.
         {"backend stopped", "PARAM_CONFIG_FROZEN_SECONDS=1", [&] {
