@@ -1,4 +1,5 @@
 #include "console.h"
+#include "journal.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -13,11 +14,9 @@ extern "C" {
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -66,19 +65,6 @@ bool gone_within(const Console &c, int ms)
 
 } // namespace
 
-bool say(int priority, const char *format, ...)
-{
-    std::va_list args;
-    va_start(args, format);
-    vsyslog(priority, format, args);
-    va_end(args);
-    return false;
-}
-
-bool check(bool ok, const char *tried)
-{
-    return ok || say(LOG_WARNING, "unable to %s: %s", tried, std::strerror(errno));
-}
 
 bool start_console(Console &c, char **argv)
 {

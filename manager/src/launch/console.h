@@ -12,12 +12,6 @@ struct Console {
     int db = -1, x = -1;
 };
 
-// One line to the system log (and standard error, once the keeper opened
-// it); returns false, so that a failed call reads `return say(...)`.
-bool say(int priority, const char *format, ...) __attribute__((format(printf, 2, 3)));
-// `ok`, or a warning naming what was tried and errno's reason.
-bool check(bool ok, const char *tried);
-
 // Starts `argv` (argv[0] the program's path) as a child; false with errno set.
 bool start_console(Console &c, char **argv);
 // Holds a console this process did not start; false if it is gone.

@@ -2,11 +2,9 @@
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
-#include <syslog.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,14 +20,13 @@ int ignore(Display *d, XErrorEvent *e)
         return 0;
     char text[160] = "";
     XGetErrorText(d, e->error_code, text, sizeof text);
-    launcher_say(to_stderr | to_journal, "the X server refused request %d.%d: %s", e->request_code, e->minor_code,
-                 text);
+    say(LOG_WARNING, "the X server refused request %d.%d: %s", e->request_code, e->minor_code, text);
     return 0;
 }
 
 int lost(Display *)
 {
-    launcher_say(to_stderr | to_journal, "lost the connection to the X server");
+    say(LOG_WARNING, "lost the connection to the X server");
     _exit(255);
 }
 
@@ -100,19 +97,6 @@ void search(Display *d, Window w, pid_t pid, Window &found, bool &found_kept)
 
 } // namespace
 
-void launcher_say(int where, const char *format, ...)
-{
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (where & to_stderr)
-        std::fprintf(stderr, "param-config-launch: %s\n", line);
-    if (where & to_journal)
-        syslog(LOG_WARNING, "%s", line);
-}
-
 void ignore_vanished_windows(Display *)
 {
     XSetErrorHandler(ignore);
@@ -161,7 +145,7 @@ void frame_origin(Display *d, Window w, int &x, int &y)
         XFree(children);
     XWindowAttributes a{};
     if (!XGetWindowAttributes(d, w, &a))
-        launcher_say(to_stderr, "can't tell where window 0x%lx stands", w);
+        say(LOG_WARNING, "can't tell where window 0x%lx stands", w);
     x = a.x, y = a.y;
 }
 
@@ -197,7 +181,7 @@ bool show(Display *d, Window w, int seconds)
     e.xclient.format = 32;
     e.xclient.data.l[0] = 1; // from an application
     if (!XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e))
-        launcher_say(to_stderr, "can't ask the window manager to activate window 0x%lx", w);
+        say(LOG_WARNING, "can't ask the window manager to activate window 0x%lx", w);
     XSync(d, False);
     return true;
 }

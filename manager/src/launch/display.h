@@ -6,20 +6,16 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "journal.h"
+
 // Polls every 50 ms for at most `seconds` of the clock.
 template <class Done> bool wait_for(int seconds, Done done)
 {
-    auto ms = [] { timespec t{}; clock_gettime(CLOCK_MONOTONIC, &t); return t.tv_sec * 1000L + t.tv_nsec / 1000000; };
-    for (const long until = ms() + 1000L * seconds; !done(); usleep(50000))
-        if (ms() >= until)
+    for (const long until = now_ms() + 1000L * seconds; !done(); usleep(50000))
+        if (now_ms() >= until)
             return false;
     return true;
 }
-
-// Where launcher_say writes: standard error, the system journal, or both.
-enum { to_stderr = 1, to_journal = 2 };
-// One line under the launcher's name; the journal's is logged with syslog(3).
-void launcher_say(int where, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // For the whole process, once: a vanished window or a refused focus is no
 // failure, any other error is said and the process goes on; a lost

@@ -2,6 +2,7 @@
 
 #include "console.h"
 #include "display.h"
+#include "journal.h"
 #include "notice.h"
 
 #include <poll.h>
@@ -9,7 +10,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <syslog.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,21 +20,6 @@
 #include <cstring>
 
 namespace {
-
-long now_ms()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
-
-// A bound in seconds from the environment, or its default.
-int seconds(const char *name, int fallback)
-{
-    const char *v = std::getenv(name);
-    int n = v ? std::atoi(v) : 0;
-    return n > 0 ? n : fallback;
-}
 
 // A console showing its window within this is kept; one still starting after
 // it is kept as it is. The launcher's lock is held no longer than this at a
@@ -350,7 +335,6 @@ void step(Keeper &k, Event e)
 
 int keep(Display *d, char **argv, int report)
 {
-    openlog("param-config-launch", LOG_PID | LOG_PERROR, LOG_USER);
     Keeper k(d);
     k.report = report;
     check(signal(SIGPIPE, SIG_IGN) != SIG_ERR, "ignore SIGPIPE");

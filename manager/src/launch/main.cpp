@@ -19,13 +19,13 @@
 // it could not open the database).
 #include "console.h"
 #include "display.h"
+#include "journal.h"
 #include "keeper.h"
 #include "service.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <syslog.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -40,25 +40,10 @@ namespace {
 
 enum Exit { not_started = 2, server_held = 3, lock_held = 4, not_shown = 5 };
 
-// A bound in seconds from the environment, or its default.
-int seconds(const char *name, int fallback)
-{
-    const char *v = std::getenv(name);
-    int n = v ? std::atoi(v) : 0;
-    return n > 0 ? n : fallback;
-}
-
-long now_ms()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
-
 // Says why on standard error and in the journal; returns `status` to exit with.
 template <class... Args> int give_up(int status, const char *format, Args... args)
 {
-    launcher_say(to_stderr | to_journal, format, args...);
+    say(LOG_WARNING, format, args...);
     return status;
 }
 
@@ -83,7 +68,7 @@ long guard(int s, const char *what)
     const itimerspec off{}, on{{0, 0}, {s, 250000000}};
     bound = s, doing = what;
     if (watching && (timer_settime(watchdog, 0, &off, nullptr) != 0 || timer_settime(watchdog, 0, &on, nullptr) != 0))
-        launcher_say(to_stderr | to_journal, "can't set its watchdog: %s", std::strerror(errno));
+        say(LOG_WARNING, "can't set its watchdog: %s", std::strerror(errno));
     return now_ms() + 1000L * s;
 }
 
@@ -107,8 +92,8 @@ bool connection_lost(Display *d, Window w)
         return false;
     bool lost = watch_sockets(c) && c.x >= 0 && connection_ended(c);
     if (lost)
-        end_console(c), launcher_say(to_journal, "console %d on %s ended: its database connection had ended",
-                                     static_cast<int>(pid), DisplayString(d));
+        end_console(c), say(LOG_NOTICE, "console %d on %s ended: its database connection had ended",
+                            static_cast<int>(pid), DisplayString(d));
     else
         release_console(c);
     return lost;
@@ -151,7 +136,7 @@ int start_kept(Display *d, int argc, char **argv, long until)
         if (!own)
             _exit(255);
         if (fcntl(ConnectionNumber(own), F_SETFD, FD_CLOEXEC) != 0)
-            launcher_say(to_stderr, "the console inherits its keeper's X connection: %s", std::strerror(errno));
+            say(LOG_WARNING, "the console inherits its keeper's X connection: %s", std::strerror(errno));
         argv[0] = program;
         _exit(keep(own, argv, report[1]));
     }
@@ -167,8 +152,6 @@ int start_kept(Display *d, int argc, char **argv, long until)
                        bound.load());
     if (ready < 0 || read(report[0], &status, 1) != 1)
         return give_up(not_started, "the keeper (%d) ended before the program started", static_cast<int>(keeper));
-    if (status != 0)
-        launcher_say(to_journal, "the console ended with status %d before its window showed", status);
     return status;
 }
 
@@ -176,6 +159,7 @@ int start_kept(Display *d, int argc, char **argv, long until)
 
 int main(int argc, char **argv)
 {
+    // The keeper, forked from here, logs under the same name with its own pid.
     openlog("param-config-launch", LOG_PID, LOG_USER);
     const int lock_s = seconds("PARAM_CONFIG_LOCK_SECONDS", 30), show_s = seconds("PARAM_CONFIG_SHOW_SECONDS", 20);
     sigevent expiry{};
@@ -183,11 +167,11 @@ int main(int argc, char **argv)
     expiry.sigev_notify_function = expired;
     watching = timer_create(CLOCK_MONOTONIC, &expiry, &watchdog) == 0;
     if (!watching)
-        launcher_say(to_stderr | to_journal, "can't set its watchdog: %s", std::strerror(errno));
+        say(LOG_WARNING, "can't set its watchdog: %s", std::strerror(errno));
     const long lock_until = guard(lock_s, "waited for its lock");
     Display *d = XOpenDisplay(display_argument(argc, argv));
     if (!d) {
-        launcher_say(to_stderr, "can't open display");
+        say(LOG_WARNING, "can't open display");
         return 255;
     }
     // The lock lasts as long as this connection: the program must not inherit it.

@@ -1,9 +1,8 @@
 #include "notice.h"
 
-#include "console.h"
+#include "journal.h"
 
 #include <X11/Xutil.h>
-#include <syslog.h>
 
 #include <algorithm>
 #include <cstdio>

@@ -15,7 +15,7 @@ bool has_section(const char *path)
 {
     std::FILE *f = std::fopen(path, "r");
     if (!f && errno != ENOENT)
-        launcher_say(to_stderr, "can't read %s: %s", path, std::strerror(errno));
+        say(LOG_WARNING, "can't read %s: %s", path, std::strerror(errno));
     if (!f)
         return false;
     bool found = false;
@@ -44,5 +44,5 @@ void choose_service()
     const char *dir = std::getenv("PGSYSCONFDIR");
     std::snprintf(system, sizeof system, "%s/pg_service.conf", dir ? dir : "/etc/postgresql-common");
     if (((file && has_section(file)) || has_section(system)) && setenv("PGSERVICE", "param-config", 1) != 0)
-        launcher_say(to_stderr, "can't set PGSERVICE: %s", std::strerror(errno));
+        say(LOG_WARNING, "can't set PGSERVICE: %s", std::strerror(errno));
 }
