@@ -38,6 +38,7 @@ fi
 
 if [[ -n ${DISPLAY:-} ]]; then
     echo "demo: changes are recorded; while it runs, see them with"
+    echo "      PGHOST=$PGHOST admin/param-config-admin audit"
     echo "      psql -h $PGHOST -d kelvaron -c 'table audit.changes_this_week'"
     "$program"
     exit $?
