@@ -182,7 +182,9 @@ run "$admin" console db1 --ca "$dir/nothing"
 PGSYSCONFDIR=$dir/none run "$admin" console db1
 mkdir "$dir/new" && PGSYSCONFDIR=$dir/new "$admin" console db1 >/dev/null && stat -c %a "$dir/new/pg_service.conf"
 # Purging the console's package takes the section away, and only it.
+printf '[more]\nhost=y\n' >>"$dir/etc/pg_service.conf"
 PGSYSCONFDIR=$dir/etc sh debian/param-config.postrm purge && cat "$dir/etc/pg_service.conf"
+PGSYSCONFDIR=$dir/new sh debian/param-config.postrm purge && ls -A "$dir/new" # a file that held nothing else goes
 
 # Bad input.
 run "$admin" add-login 1x
@@ -225,9 +227,11 @@ mkdir "$dir/own" && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prim
     -keyout /dev/null -out "$dir/own/site-ca.crt" 2>/dev/null && run "$admin" tls localhost --ca-dir "$dir/own"
 mount --bind -o ro "$dir/data/pg_hba.conf" "$dir/data/pg_hba.conf" && mount -o remount,ro,bind "$dir/data/pg_hba.conf" &&
     run "$admin" tls localhost --network 192.0.2.0/24 --ca-dir "$ca"; umount "$dir/data/pg_hba.conf"
-echo 'no_such_setting = 1' >>"$dir/data/postgresql.conf" && run "$admin" tls localhost --network 192.0.2.0/24 --ca-dir "$ca"
+echo 'no_such_setting = 1' >>"$dir/data/postgresql.conf" && run "$admin" tls localhost,127.0.0.2 --network 192.0.2.0/24 --ca-dir "$ca"
 sed -i '$d' "$dir/data/postgresql.conf"
 [[ $(files | md5sum) == "$before" ]] || echo "the configuration changed"
+# Without --ca-dir the authority is the one the guide has consoles copy.
+"$admin" tls localhost --dry-run | grep -o '/etc/param-config/[a-z.-]*' | sort -u
 } 2>&1 | sed -E "s|$dir|DIR|g; s/pg_hba.conf.[0-9-]{15}/pg_hba.conf.STAMP/;
     s/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}(\.[0-9]+)?([+-][0-9]{2})?/TIME/g; s/[0-9a-f]{64}/HASH/g; s/times in [^.]+/times in ZONE/" |
     diff -u manager/tests/admin.expected -
