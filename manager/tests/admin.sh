@@ -115,6 +115,7 @@ run "$admin" audit --since "$mark"
 "$admin" audit --csv >"$dir/csv"
 python3 -c 'import csv, sys; r = list(csv.reader(open(sys.argv[1], newline="")))
 print(len(r), {len(x) for x in r}, [x[7] for x in r if x[6] == "review"])' "$dir/csv"
+"$admin" audit --until "$(sql -c 'SELECT current_date')" | tail -n 1 # a day: up to its end
 run "$admin" audit --review-period '1 millisecond'
 run "$admin" check | grep -E 'trail|review|exit'
 run "$admin" audit --review-period soon; run "$admin" audit --review-period '-1 day'
