@@ -21,10 +21,10 @@
 
 namespace {
 
-// A console showing its window within this is kept; one still starting after
-// it is kept as it is. The launcher's lock is held no longer than this at a
-// time, well inside the 30 s a pick from the menu waits for it.
-constexpr int start_ms = 20000;
+// A console showing its window within the launcher's bound is kept; one
+// still starting after it is kept as it is. The launcher's lock is held no
+// longer than this at a time, inside the time a pick waits for it.
+const int start_ms = 1000 * seconds("PARAM_CONFIG_SHOW_SECONDS", 20);
 
 enum class State {
     starting,  // a console started, its main window not shown yet
@@ -270,7 +270,7 @@ void step(Keeper &k, Event e)
         if (e == Event::deadline) {
             say(LOG_NOTICE, "console %d still starting after %d s: kept as it is", static_cast<int>(k.pid),
                 start_ms / 1000);
-            tell_launcher(k, 0);
+            tell_launcher(k, not_shown);
             release_lock(k);
             return enter(k, State::watching, -1);
         }

@@ -38,8 +38,6 @@
 
 namespace {
 
-enum Exit { not_started = 2, server_held = 3, lock_held = 4, not_shown = 5 };
-
 // Says why on standard error and in the journal; returns `status` to exit with.
 template <class... Args> int give_up(int status, const char *format, Args... args)
 {
