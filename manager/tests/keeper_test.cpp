@@ -80,10 +80,10 @@ struct Journal {
     sockaddr_un at{AF_UNIX, "/dev/log"};
     Journal() { EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&at), sizeof at), 0) << errno; }
     ~Journal() { unlink("/dev/log"), shutdown(fd, SHUT_RDWR), reader.join(), close(fd); }
-    int said(const std::string &what) // lines since the last mark() under the launcher's name matching
+    int said(const std::string &what, const std::string &priority = "[0-9]+") // lines since the last mark() matching
     {
         std::lock_guard hold(m);
-        const std::regex re("param-config-launch\\[[0-9]+\\]: [^\n]*(" + what + ")");
+        const std::regex re("<(" + priority + ")>[^\n]*param-config-launch\\[[0-9]+\\]: [^\n]*(" + what + ")");
         return static_cast<int>(std::distance(
             std::sregex_iterator(lines.cbegin() + static_cast<long>(from), lines.cend(), re), std::sregex_iterator()));
     }
@@ -176,7 +176,7 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
     const std::string app = "select pid from pg_stat_activity where application_name = 'under-test' "
                             "order by backend_start desc limit 1";
-    int backend = 0, old = 0;
+    int backend = 0, old = 0, keeper = 0;
     auto terminate = [&] { sql("select pg_terminate_backend(pid) from (" + app + ") a"); };
     Journal journal;
     const std::vector<std::string> replaced = {"started on :[0-9]+ and kept", "closed by the server",
@@ -184,9 +184,11 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     const std::vector<Row> rows = {
         // A pick while it is down does not wait for the keeper's retries; a pick racing them once it is back
         // shows the keeper's new console or starts the one the keeper then leaves alone.
-        {"server stopped, then started", "", [] { EXPECT_EQ(pg_ctl("stop"), 0); }, [] {
+        {"server stopped, then started", "", [] { EXPECT_EQ(pg_ctl("stop"), 0); }, [&] {
              EXPECT_TRUE(until(3, [] { return shown("Waiting for the database"); }));
-             EXPECT_EQ(launch(""), 1);
+             EXPECT_EQ(launch(""), 1); // and one more of the keeper's tries fails, said no more
+             auto tries = [&](bool on) { return until(2, [&] { return (Subreaper::children(keeper) != "") == on; }); };
+             EXPECT_TRUE(tries(true) && tries(false));
              EXPECT_EQ(pg_ctl("restart"), 0);
              EXPECT_EQ(launch(""), 0);
          }, 2, false, "started (again|from the menu)", {"closed by the server", "ended; starting another",
@@ -195,8 +197,11 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
          {"closed by the server", "ended; it was hidden, so none is started in its place"}},
         {"backend terminated", "", terminate, {}, 2, false, "started again", replaced},
         {"backend terminated over TCP", "PGHOST=127.0.0.1 " + in_ns, terminate, {}, 2, false, "started again", replaced},
-        {"host gone", "PGSERVICE=param-config PGHOST=127.0.0.1 " + in_ns, [] { EXPECT_EQ(loopback("down"), 0); },
-         [] { EXPECT_EQ(loopback("up"), 0); }, 4, false, "started again", {"connection (failed|was closed)"}},
+        // A pick over the local socket shows a console while the keeper's tries still fail: it stands down.
+        {"host gone", "PGSERVICE=param-config PGHOST=127.0.0.1 " + in_ns, [] { EXPECT_EQ(loopback("down"), 0); }, [] {
+             EXPECT_TRUE(launch("") == 0 && until(3, [] { return shown("from the menu meanwhile"); }));
+             EXPECT_TRUE(loopback("up") == 0 && launch("PARAM_CONFIG_LOCK_SECONDS=2") == 0);
+         }, 4, false, "from the menu meanwhile", {"connection (failed|was closed)", "stands in place of"}},
         // Left idle past the frozen bound, a console answers and stays; not once its backend stopped under an Add.
         {"backend stopped", "PARAM_CONFIG_FROZEN_SECONDS=1", [&] {
              const Window w = shown("^Parameter configuration$");
@@ -209,7 +214,7 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
         reset_database();
         journal.mark();
         ASSERT_EQ(launch(row.env), 0) << row.what;
-        const int keeper = std::atoi(leftovers.children().c_str());
+        keeper = std::atoi(leftovers.children().c_str());
         old = std::atoi(Subreaper::children(keeper).c_str());
         Window w = shown("^Parameter configuration$");
         XMoveWindow(d, w, 200, 100), XSync(d, False), usleep(100000);
@@ -271,7 +276,7 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     leftovers.end();
     // With its keeper ended a console goes on; once its connection ended, a launch replaces it.
     EXPECT_EQ(launch(""), 0);
-    const int keeper = std::atoi(leftovers.children().c_str());
+    keeper = std::atoi(leftovers.children().c_str());
     old = std::atoi(Subreaper::children(keeper).c_str());
     kill(keeper, SIGKILL), waitpid(keeper, nullptr, 0), terminate();
     w = shown("^Parameter configuration$"), type_at(w, at, "ab"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
@@ -293,11 +298,16 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
              {SYS_pidfd_open, "unable to open a pidfd for console [0-9]+"}}) {
         journal.mark();
         ASSERT_EQ(launch("", "", call), 0) << said;
-        const int keeper = std::atoi(leftovers.children().c_str());
-        old = std::atoi(Subreaper::children(keeper).c_str());
+        keeper = std::atoi(leftovers.children().c_str());
+        const std::string old_s = Subreaper::children(keeper);
+        ASSERT_GT(old = std::atoi(old_s.c_str()), 0) << said; // never kill(0, ...)
         Window notice = 0;
         EXPECT_TRUE(until(2, [&] { return (notice = shown("does not let the launcher watch")) != 0; })) << said;
+        // A pick under the same system shows that console, its connection taken as sound.
+        EXPECT_TRUE(call != SYS_pidfd_getfd || (launch("", "", call) == 0 && Subreaper::children(keeper) == old_s));
         terminate();
+        // Its windows gone before it ends, nothing on the display wakes the keeper when it does.
+        kill(old, SIGSTOP), XKillClient(d, shown("^Parameter configuration$"));
         XEvent expose{.xexpose = {Expose, 0, False, d, notice, 0, 0, 10, 10, 0}};
         XSendEvent(d, notice, False, ExposureMask, &expose), XDestroyWindow(d, notice), XSync(d, False);
         EXPECT_FALSE(until(0.3, [&] { return kill(old, 0) != 0 || waitpid(keeper, nullptr, WNOHANG) != 0; })) << said;
@@ -305,6 +315,7 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
         kill(old, SIGKILL);
         EXPECT_TRUE(until(1, [&] { return waitpid(keeper, nullptr, WNOHANG) == keeper && !shown("^Param"); })) << said;
         EXPECT_TRUE(journal.said(said) == 1 && journal.said("ended from outside") == 1) << said;
+        EXPECT_EQ(journal.said("started on :[0-9]+ and kept", "14"), 1) << said; // user.info
     }
     // A console that cannot start: the launcher exits with its status.
     EXPECT_EQ(launch("PGUSER=nobody"), 1);

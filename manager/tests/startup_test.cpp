@@ -117,6 +117,8 @@ TEST(Startup, LauncherStartsOneProgramAndShowsItsWindowAgain)
     EXPECT_TRUE(within(3, [] { return !std::system("xdotool search --onlyvisible --name ^Param >/dev/null"); }));
     XDestroyWindow(d, other), XSync(d, False); // the lock free again: a pick shows that console
     EXPECT_EQ(done(go("PARAM_CONFIG_LOCK_SECONDS=1")), 0);
+    // The first launcher gave up waiting: its keeper, told nothing more, still keeps that console.
+    EXPECT_NE(Subreaper::children(std::atoi(leftovers.children().c_str())), "") << leftovers.children();
     XCloseDisplay(d), XSetErrorHandler(nullptr), std::remove(service.c_str());
 }
 
