@@ -47,7 +47,8 @@ int launch(const std::string &env, const std::string &args = "", long refused = 
             BPF_JEQ | BPF_K, static_cast<unsigned>(refused), 0, 1), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
             BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
         sock_fprog prog{4, refuse};
-        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) || syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &prog))
+        if (refused >= 0 &&
+            (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) || syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &prog)))
             _exit(99);
         execl("/bin/sh", "sh", "-c", line.c_str(), nullptr), _exit(98);
     } else
@@ -276,7 +277,7 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     leftovers.end();
     // With its keeper ended a console goes on; once its connection ended, a launch replaces it.
     EXPECT_EQ(launch(""), 0);
-    keeper = std::atoi(leftovers.children().c_str());
+    ASSERT_GT(keeper = std::atoi(leftovers.children().c_str()), 0); // never kill(0, ...)
     old = std::atoi(Subreaper::children(keeper).c_str());
     kill(keeper, SIGKILL), waitpid(keeper, nullptr, 0), terminate();
     w = shown("^Parameter configuration$"), type_at(w, at, "ab"), type_at(w, at + 2, "pw"), click_at(w, at[4], at[5]);
@@ -296,6 +297,8 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
     for (const auto &[call, said] : std::vector<std::pair<long, std::string>>{
              {SYS_pidfd_getfd, "pidfd_getfd refused for console [0-9]+"},
              {SYS_pidfd_open, "unable to open a pidfd for console [0-9]+"}}) {
+        if (std::getenv("TESTBED_VALGRIND")) // valgrind cannot install the filter; make memcheck says so
+            break;
         journal.mark();
         ASSERT_EQ(launch("", "", call), 0) << said;
         keeper = std::atoi(leftovers.children().c_str());
