@@ -196,7 +196,10 @@ TEST(Keeper, ReplacesAConsoleWhoseConnectionEnded)
          "database not back yet", "exited 1 before its window showed", "(shown|stands) in place of"}},
         {"server restarted, hidden", "", [] { EXPECT_EQ(pg_ctl("restart"), 0); }, {}, 2, true, ".",
          {"closed by the server", "ended; it was hidden, so none is started in its place"}},
-        {"backend terminated", "", terminate, {}, 2, false, "started again", replaced},
+        {"backend terminated", "", [&] { // a pick while the new console starts waits for it and shows it
+             terminate(), until(2, [] { return shown("Starting Parameter configuration again") != 0; });
+             EXPECT_EQ(launch(""), 0);
+         }, {}, 2, false, "started again", replaced},
         {"backend terminated over TCP", "PGHOST=127.0.0.1 " + in_ns, terminate, {}, 2, false, "started again", replaced},
         // A pick over the local socket shows a console while the keeper's tries still fail: it stands down.
         {"host gone", "PGSERVICE=param-config PGHOST=127.0.0.1 " + in_ns, [] { EXPECT_EQ(loopback("down"), 0); }, [] {
