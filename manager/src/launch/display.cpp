@@ -1,7 +1,9 @@
 #include "display.h"
+#include "journal.h"
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -171,7 +173,11 @@ bool take_lock(Display *d, Window self, Atom lock)
 bool show(Display *d, Window w, int seconds)
 {
     XMapRaised(d, w);
-    if (!wait_for(seconds, [&] { return viewable(d, w); }))
+    // Polled every 50 ms: nothing else tells when another client's window shows.
+    const long until = now_ms() + 1000L * seconds;
+    while (!viewable(d, w) && now_ms() < until)
+        usleep(50000);
+    if (!viewable(d, w))
         return false;
     XSetInputFocus(d, w, RevertToParent, CurrentTime);
     XEvent e{};

@@ -3,19 +3,6 @@
 
 #include <X11/Xlib.h>
 #include <sys/types.h>
-#include <time.h>
-#include <unistd.h>
-
-#include "journal.h"
-
-// Polls every 50 ms for at most `seconds` of the clock.
-template <class Done> bool wait_for(int seconds, Done done)
-{
-    for (const long until = now_ms() + 1000L * seconds; !done(); usleep(50000))
-        if (now_ms() >= until)
-            return false;
-    return true;
-}
 
 // For the whole process, once: a vanished window or a refused focus is no
 // failure, any other error is said and the process goes on; a lost

@@ -1,6 +1,6 @@
 #include "service.h"
 
-#include "display.h"
+#include "journal.h"
 
 #include <cerrno>
 #include <climits>
